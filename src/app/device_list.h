@@ -1,0 +1,105 @@
+#pragma once
+// The device list: one row per camera with eleven text columns, a check box and a
+// 32-bit tag whose high half is the adapter index. Worker threads write it while the
+// window shows it, so every single call is atomic; a sequence of calls that must not
+// interleave with another thread's (adding and filling a row) is the caller's to lock.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mardo {
+
+enum device_column : int {
+  kColId = 0,
+  kColMac = 1,
+  kColIp = 2,
+  kColVer = 3,
+  kColDev = 4,
+  kColInfo = 5,
+  kColDupMark = 6,
+  kColFullVersion = 7,
+  kColEtherName = 8,
+  kColLocalMac = 9,
+  kColAlgo = 10,
+  kColumnCount = 11,
+};
+
+struct column_spec_t {
+  const char16_t* header;
+  int width;  // pixels at start; hidden columns are 0 wide but still hold text
+};
+
+inline constexpr std::array<column_spec_t, kColumnCount> kDeviceColumns = {{
+    {u"id", 60},
+    {u"mac", 130},
+    {u"ip", 110},
+    {u"ver", 360},
+    {u"dev", 160},
+    {u"info", 160},
+    {u"", 0},
+    {u"", 0},
+    {u"ether name", 0},
+    {u"localmac", 0},
+    {u"algo", 0},
+}};
+
+// The adapter of a row, from its tag.
+inline int row_adapter(std::uint32_t row_tag) { return static_cast<int>(row_tag / 65536); }
+inline std::uint32_t make_row_tag(int row, int adapter) {
+  return (static_cast<std::uint32_t>(row) & 0xFFFFu) | (static_cast<std::uint32_t>(adapter) << 16);
+}
+
+struct list_change_t {
+  enum kind_t { kReset, kInserted, kRemoved, kText, kTag, kCheck };
+  kind_t kind;
+  int row;     // -1 for kReset
+  int column;  // for kText only
+};
+
+class device_list {
+ public:
+  using observer = std::function<void(const list_change_t&)>;
+  // Three-way comparison of two row tags, as the list's sort callback takes them.
+  using tag_compare = std::function<int(std::uint32_t, std::uint32_t)>;
+
+  // Appends a row with column 0 set to its 1-based number; gives its index.
+  int add_row();
+  // Row or column out of range: set_* give false, getters give empty/0/false.
+  bool set_text(int row, int column, std::u16string_view text);
+  std::u16string text(int row, int column) const;
+  bool set_tag(int row, std::uint32_t tag);
+  std::uint32_t tag(int row) const;
+  bool checked(int row) const;
+  bool set_checked(int row, bool on);
+  int count() const;
+  void delete_all();
+  bool delete_row(int row);
+  // Reorders the rows; rows the comparison finds equal keep no particular order.
+  void sort(const tag_compare& compare);
+
+  // Observers hear every change after it is made, on the thread that made it and while
+  // the list is locked, so they see changes in order; they must not call back into the
+  // list (the Qt model queues the notice to the GUI thread). Gives an id for unsubscribe.
+  int subscribe(observer fn);
+  void unsubscribe(int id);
+
+ private:
+  struct row_t {
+    std::array<std::u16string, kColumnCount> columns;
+    bool checked = false;
+    std::uint32_t tag = 0;
+  };
+  bool valid(int row) const { return row >= 0 && row < static_cast<int>(rows_.size()); }
+  void notify(list_change_t::kind_t kind, int row, int column = -1) const;
+
+  mutable std::mutex mutex_;
+  std::vector<row_t> rows_;
+  std::vector<std::pair<int, observer>> observers_;
+  int next_observer_ = 1;
+};
+
+}  // namespace mardo

@@ -1,0 +1,19 @@
+#pragma once
+// Conversions between the UTF-16 text of the window and the list and the 8-bit text of
+// JSON, frames, maps and sockets. The 8-bit text is UTF-8, converted the same way in both
+// directions everywhere; malformed input becomes U+FFFD rather than being dropped.
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace mardo {
+
+// A newly allocated NUL-terminated conversion; null for null or empty input.
+std::unique_ptr<char[]> to_ansi(const char16_t* text);
+std::unique_ptr<char16_t[]> to_wide(const char* text);
+
+// String constructors over the conversions: an empty or null result gives "".
+std::string ansi_string(std::u16string_view text);
+std::u16string wide_string(std::string_view text);
+
+}  // namespace mardo

@@ -1,0 +1,15 @@
+#pragma once
+// The workstation's usable adapters: Ethernet and wireless interfaces, each opened for
+// raw frames.
+#include "app/device_table.h"
+
+namespace mardo {
+
+// Room for the search's 128 threads, two per adapter.
+inline constexpr int kMaxAdapters = 64;
+
+// Closes the old handles and rebuilds the table in the system's interface order. Gives 0,
+// or the system's error code when the interface list could not be read (table empty).
+int enumerate_adapters(adapter_table& table);
+
+}  // namespace mardo
