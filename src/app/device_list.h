@@ -48,7 +48,9 @@ inline constexpr std::array<column_spec_t, kColumnCount> kDeviceColumns = {{
 }};
 
 // The adapter of a row, from its tag.
-inline int row_adapter(std::uint32_t row_tag) { return static_cast<int>(row_tag / 65536); }
+inline int row_adapter(std::uint32_t row_tag) {
+  return static_cast<int>(row_tag / 65536);
+}
 inline std::uint32_t make_row_tag(int row, int adapter) {
   return (static_cast<std::uint32_t>(row) & 0xFFFFu) | (static_cast<std::uint32_t>(adapter) << 16);
 }

@@ -23,8 +23,8 @@ struct dev_info_t {
   std::uint8_t aucMac[8];               // bytes 0..5 are the MAC
   char acIpAddr[kMaxAdapterAddrs][16];  // dotted IPv4 texts in the system's order
   char acIpMask[kMaxAdapterAddrs][16];
-  std::int32_t iIpNum;                  // valid entries, 1..16
-  pcap_t* pCapHandle;                   // null when the adapter could not be opened
+  std::int32_t iIpNum;  // valid entries, 1..16
+  pcap_t* pCapHandle;   // null when the adapter could not be opened
 };
 
 // The adapters in the system's order; the index is the adapter index of every row tag.

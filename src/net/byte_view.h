@@ -21,8 +21,10 @@ class byte_reader {
   bool ok() const { return ok_; }
 
   void seek(std::size_t offset) {
-    if (offset > data_.size()) ok_ = false;
-    else pos_ = offset;
+    if (offset > data_.size())
+      ok_ = false;
+    else
+      pos_ = offset;
   }
   void skip(std::size_t n) { take(n); }
 
@@ -46,8 +48,8 @@ class byte_reader {
   }
   std::uint32_t be32() {
     const std::uint8_t* p = take(4);
-    return p ? (std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 |
-                std::uint32_t{p[2]} << 8 | std::uint32_t{p[3]})
+    return p ? (std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
+                std::uint32_t{p[3]})
              : 0;
   }
   // n raw bytes, or an empty span (and !ok()) when fewer are left.

@@ -1,1 +1,188 @@
-// placeholder
+#include "net/capture.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace mardo {
+namespace {
+
+using open_live_fn = pcap_t* (*)(const char*, int, int, int, char*);
+using close_fn = void (*)(pcap_t*);
+using next_ex_fn = int (*)(pcap_t*, pcap_pkthdr**, const u_char**);
+using sendpacket_fn = int (*)(pcap_t*, const u_char*, int);
+using compile_fn = int (*)(pcap_t*, bpf_program*, const char*, int, bpf_u_int32);
+using setfilter_fn = int (*)(pcap_t*, bpf_program*);
+// Optional extras: immediate mode and releasing compiled filters.
+using create_fn = pcap_t* (*)(const char*, char*);
+using set_int_fn = int (*)(pcap_t*, int);
+using activate_fn = int (*)(pcap_t*);
+using freecode_fn = void (*)(bpf_program*);
+
+struct capture_library {
+  void* module = nullptr;
+  std::atomic<open_live_fn> open_live{nullptr};
+  std::atomic<close_fn> close{nullptr};
+  std::atomic<next_ex_fn> next_ex{nullptr};
+  std::atomic<sendpacket_fn> sendpacket{nullptr};
+  std::atomic<compile_fn> compile{nullptr};
+  std::atomic<setfilter_fn> setfilter{nullptr};
+  create_fn create = nullptr;
+  set_int_fn set_snaplen = nullptr;
+  set_int_fn set_promisc = nullptr;
+  set_int_fn set_timeout = nullptr;
+  set_int_fn set_immediate_mode = nullptr;
+  activate_fn activate = nullptr;
+  freecode_fn freecode = nullptr;
+  bool complete = false;
+};
+
+capture_library& lib() {
+  static capture_library instance;
+  return instance;
+}
+
+std::mutex& load_mutex() {
+  static std::mutex m;
+  return m;
+}
+
+template <typename Fn>
+Fn resolve(void* module, const char* name) {
+  return reinterpret_cast<Fn>(dlsym(module, name));
+}
+
+// Resolves the six entry points in order, keeping those found before a missing one.
+bool resolve_all(capture_library& l) {
+  if (auto f = resolve<open_live_fn>(l.module, "pcap_open_live"))
+    l.open_live = f;
+  else
+    return false;
+  if (auto f = resolve<close_fn>(l.module, "pcap_close"))
+    l.close = f;
+  else
+    return false;
+  if (auto f = resolve<next_ex_fn>(l.module, "pcap_next_ex"))
+    l.next_ex = f;
+  else
+    return false;
+  if (auto f = resolve<sendpacket_fn>(l.module, "pcap_sendpacket"))
+    l.sendpacket = f;
+  else
+    return false;
+  if (auto f = resolve<compile_fn>(l.module, "pcap_compile"))
+    l.compile = f;
+  else
+    return false;
+  if (auto f = resolve<setfilter_fn>(l.module, "pcap_setfilter"))
+    l.setfilter = f;
+  else
+    return false;
+  return true;
+}
+
+void resolve_extras(capture_library& l) {
+  l.create = resolve<create_fn>(l.module, "pcap_create");
+  l.set_snaplen = resolve<set_int_fn>(l.module, "pcap_set_snaplen");
+  l.set_promisc = resolve<set_int_fn>(l.module, "pcap_set_promisc");
+  l.set_timeout = resolve<set_int_fn>(l.module, "pcap_set_timeout");
+  l.set_immediate_mode = resolve<set_int_fn>(l.module, "pcap_set_immediate_mode");
+  l.activate = resolve<activate_fn>(l.module, "pcap_activate");
+  l.freecode = resolve<freecode_fn>(l.module, "pcap_freecode");
+}
+
+bool load_from(const char* const* names) {
+  std::lock_guard lock(load_mutex());
+  capture_library& l = lib();
+  if (l.module) return l.complete;
+  for (const char* const* name = names; *name; ++name) {
+    l.module = dlopen(*name, RTLD_NOW | RTLD_LOCAL);
+    if (l.module) break;
+  }
+  if (!l.module) return false;
+  resolve_extras(l);
+  l.complete = resolve_all(l);
+  return l.complete;
+}
+
+}  // namespace
+
+bool load_capture_library() {
+  // Upstream's soname first; Debian ships the same library as libpcap.so.0.8.
+  static const char* const names[] = {"libpcap.so.1", "libpcap.so.0.8", "libpcap.so", nullptr};
+  return load_from(names);
+}
+
+bool load_capture_library_from(const char* path) {
+  const char* const names[] = {path, nullptr};
+  return load_from(names);
+}
+
+pcap_t* cap_open_live(const char* device, int snaplen, int promisc, int timeout_ms, char* errbuf) {
+  auto f = lib().open_live.load();
+  return f ? f(device, snaplen, promisc, timeout_ms, errbuf) : nullptr;
+}
+
+void cap_close(pcap_t* handle) {
+  auto f = lib().close.load();
+  if (f && handle) f(handle);
+}
+
+int cap_next_frame(pcap_t* handle, pcap_pkthdr** header, const u_char** data) {
+  auto f = lib().next_ex.load();
+  return f && handle ? f(handle, header, data) : 0;
+}
+
+int cap_send_frame(pcap_t* handle, const u_char* bytes, int length) {
+  auto f = lib().sendpacket.load();
+  return f && handle ? f(handle, bytes, length) : 0;
+}
+
+int cap_compile(pcap_t* handle, bpf_program* program, const char* filter, int optimize,
+                bpf_u_int32 netmask) {
+  auto f = lib().compile.load();
+  return f && handle ? f(handle, program, filter, optimize, netmask) : 0;
+}
+
+int cap_set_filter(pcap_t* handle, bpf_program* program) {
+  auto f = lib().setfilter.load();
+  return f && handle ? f(handle, program) : 0;
+}
+
+pcap_t* cap_open_adapter(const char* device) {
+  capture_library& l = lib();
+  if (l.open_live.load() && l.close.load() && l.create && l.set_snaplen && l.set_promisc &&
+      l.set_timeout && l.set_immediate_mode && l.activate) {
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    if (pcap_t* h = l.create(device, errbuf)) {
+      l.set_snaplen(h, kCapSnapLen);
+      l.set_promisc(h, kCapPromisc);
+      l.set_timeout(h, kCapTimeoutMs);
+      l.set_immediate_mode(h, 1);
+      // Warnings (positive results) still leave a usable handle.
+      if (l.activate(h) >= 0) return h;
+      l.close.load()(h);
+    }
+  }
+  char errbuf[PCAP_ERRBUF_SIZE] = {};
+  return cap_open_live(device, kCapSnapLen, kCapPromisc, kCapTimeoutMs, errbuf);
+}
+
+void cap_apply_filter(pcap_t* handle, const char* filter) {
+  if (!handle) return;
+  bpf_program program{};
+  if (!lib().compile.load()) return;
+  if (cap_compile(handle, &program, filter, 1, 0) != 0) return;
+  cap_set_filter(handle, &program);
+  if (lib().freecode) lib().freecode(&program);
+}
+
+void cap_drain(pcap_t* handle) {
+  pcap_pkthdr* header = nullptr;
+  const u_char* data = nullptr;
+  while (cap_next_frame(handle, &header, &data) > 0) {
+  }
+}
+
+}  // namespace mardo

@@ -20,13 +20,13 @@ bool load_capture_library_from(const char* path);
 
 // The call layer. A missing entry point or a null handle gives the result shown.
 pcap_t* cap_open_live(const char* device, int snaplen, int promisc, int timeout_ms,
-                      char* errbuf);                                      // null
-void cap_close(pcap_t* handle);                                           // nothing
+                      char* errbuf);                                            // null
+void cap_close(pcap_t* handle);                                                 // nothing
 int cap_next_frame(pcap_t* handle, pcap_pkthdr** header, const u_char** data);  // 0
-int cap_send_frame(pcap_t* handle, const u_char* bytes, int length);             // 0
+int cap_send_frame(pcap_t* handle, const u_char* bytes, int length);            // 0
 int cap_compile(pcap_t* handle, bpf_program* program, const char* filter, int optimize,
-                bpf_u_int32 netmask);                                     // 0
-int cap_set_filter(pcap_t* handle, bpf_program* program);                // 0
+                bpf_u_int32 netmask);                      // 0
+int cap_set_filter(pcap_t* handle, bpf_program* program);  // 0
 
 // Opens an adapter with the capture parameters above. Where the library offers it the
 // handle is made in immediate mode: every exchange of the tool is lock-step, and a

@@ -1,1 +1,108 @@
-// placeholder
+#include "net/raw_frame.h"
+
+#include <cstring>
+#include <thread>
+
+#include "net/byte_view.h"
+#include "net/tick.h"
+
+namespace mardo {
+namespace {
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string format_mac(const std::uint8_t* mac, bool upper) {
+  static constexpr char kUpper[] = "0123456789ABCDEF";
+  static constexpr char kLower[] = "0123456789abcdef";
+  const char* digits = upper ? kUpper : kLower;
+  std::string text;
+  for (int i = 0; i < 6; ++i) {
+    if (i > 0) text += '-';
+    text += digits[mac[i] >> 4];
+    text += digits[mac[i] & 0xF];
+  }
+  return text;
+}
+
+}  // namespace
+
+std::optional<mac_t> parse_mac_text(std::string_view text) {
+  mac_t mac{};
+  std::size_t pos = 0;
+  for (std::size_t i = 0; i < mac.size(); ++i) {
+    if (i > 0) {
+      if (pos >= text.size() || text[pos] != '-') return std::nullopt;
+      ++pos;
+    }
+    int value = 0;
+    int digits = 0;
+    while (pos < text.size() && digits < 2 && hex_digit(text[pos]) >= 0) {
+      value = value * 16 + hex_digit(text[pos]);
+      ++pos;
+      ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    mac[i] = static_cast<std::uint8_t>(value);
+  }
+  if (pos != text.size()) return std::nullopt;
+  return mac;
+}
+
+std::string format_mac_upper(const std::uint8_t* mac) {
+  return format_mac(mac, true);
+}
+
+std::string format_mac_lower(const std::uint8_t* mac) {
+  return format_mac(mac, false);
+}
+
+int send_raw_frame(pcap_t* handle, const std::uint8_t* adapter_mac, const char* camera_mac,
+                   const std::uint8_t* bytes, int length) {
+  const auto dst = parse_mac_text(camera_mac ? camera_mac : "");
+  if (!dst || length < 2 || length > kRawMaxCommand) return -1;
+  std::uint8_t frame[kRawFrameBuffer] = {};
+  std::memcpy(frame, dst->data(), 6);
+  std::memcpy(frame + 6, adapter_mac, 6);
+  std::memcpy(frame + 12, bytes, static_cast<std::size_t>(length));
+  return cap_send_frame(handle, frame, 12 + length);
+}
+
+int wait_raw_reply(pcap_t* handle, const std::uint8_t* adapter_mac, const char* camera_mac,
+                   std::uint16_t ether_type, std::uint8_t* out, int capacity, int timeout_ms) {
+  const std::uint64_t t0 = tick_ms();
+  const auto camera = parse_mac_text(camera_mac ? camera_mac : "");
+  while (tick_ms() - t0 <= static_cast<std::uint64_t>(timeout_ms < 0 ? 0 : timeout_ms)) {
+    pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    const int got = cap_next_frame(handle, &header, &data);
+    if (got <= 0 || !header || !data) {
+      // A live handle has already waited its read time-out; without one, pace the loop.
+      if (!handle || got < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    if (!camera) continue;
+    // Only the captured bytes exist, whatever the on-wire length or the length field says.
+    byte_reader frame(data, header->caplen);
+    const auto dst = frame.bytes(6);
+    const auto src = frame.bytes(6);
+    const std::uint16_t type = frame.be16();
+    const std::uint16_t length = frame.le16();
+    if (!frame.ok()) continue;
+    if (std::memcmp(dst.data(), adapter_mac, 6) != 0) continue;
+    if (std::memcmp(src.data(), camera->data(), 6) != 0) continue;
+    if (type != ether_type) continue;
+    std::size_t count = length;
+    if (capacity >= 0 && count > static_cast<std::size_t>(capacity)) count = capacity;
+    if (count > frame.remaining()) count = frame.remaining();
+    if (count > 0) std::memcpy(out, frame.bytes(count).data(), count);
+    return static_cast<int>(count);
+  }
+  return -1;
+}
+
+}  // namespace mardo

@@ -10,8 +10,8 @@
 
 namespace mardo {
 
-inline constexpr std::uint16_t kEtherSearch = 0xFFF0;     // tool to broadcast
-inline constexpr std::uint16_t kEtherReboot = 0xFFF1;     // also the search answer
+inline constexpr std::uint16_t kEtherSearch = 0xFFF0;  // tool to broadcast
+inline constexpr std::uint16_t kEtherReboot = 0xFFF1;  // also the search answer
 inline constexpr std::uint16_t kEtherSetIp = 0xFFF2;
 inline constexpr std::uint16_t kEtherSetClock = 0xFFF3;
 inline constexpr std::uint16_t kEtherDeleteLogs = 0xFFF4;

@@ -3,6 +3,7 @@
 // time-out in milliseconds, applied to each single wait. Results: -1 error, -2 peer
 // closed, 0 time-out where stated. No exceptions, no logging.
 #include <netinet/in.h>
+#include <sys/time.h>
 
 #include <cstdint>
 
@@ -10,6 +11,16 @@ namespace mardo {
 
 inline constexpr int kSockStream = 1;
 inline constexpr int kSockDatagram = 2;
+
+// The wait of one readiness check. A negative time-out polls once instead of handing
+// select an invalid interval.
+inline timeval timeout_to_timeval(int ms) {
+  if (ms < 0) ms = 0;
+  timeval tv{};
+  tv.tv_sec = ms / 1000;
+  tv.tv_usec = (ms % 1000) * 1000;
+  return tv;
+}
 
 // Socket bound to INADDR_ANY:port with SO_REUSEADDR; port 0 writes the chosen port back.
 // Stream sockets listen with the backlog. Stays blocking. -1 on failure.
@@ -27,7 +38,7 @@ int recv_exact(int sock, void* buffer, int length, int timeout_ms);
 // 1..capacity bytes, 0 time-out, -2 peer closed, -1 error.
 int recv_some(int sock, void* buffer, int capacity, int timeout_ms);
 // Bytes received, 0 time-out, -1 failed wait or receive, -2 zero bytes came.
-int recvfrom_with_timeout(int sock, void* buffer, int capacity, int timeout_ms,
-                          sockaddr_in* from, socklen_t* from_len);
+int recvfrom_with_timeout(int sock, void* buffer, int capacity, int timeout_ms, sockaddr_in* from,
+                          socklen_t* from_len);
 
 }  // namespace mardo
