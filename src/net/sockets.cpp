@@ -1,1 +1,225 @@
-// placeholder
+#include "net/sockets.h"
+
+#include <arpa/inet.h>
+#include <sys/ioctl.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstddef>
+
+namespace mardo {
+namespace {
+
+enum class wait_for { readable, writable };
+
+bool would_block(int err) {
+#if EAGAIN != EWOULDBLOCK
+  if (err == EWOULDBLOCK) return true;
+#endif
+  return err == EAGAIN;
+}
+
+// 1 ready, 0 time-out, -1 failed wait.
+int wait_ready(int sock, wait_for what, int timeout_ms) {
+  // FD_SET on a handle at or past FD_SETSIZE writes outside the set.
+  if (sock < 0 || sock >= FD_SETSIZE) return -1;
+  using clock = std::chrono::steady_clock;
+  const auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+  timeval tv = timeout_to_timeval(timeout_ms);
+  for (;;) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(sock, &set);
+    const int r = select(sock + 1, what == wait_for::readable ? &set : nullptr,
+                         what == wait_for::writable ? &set : nullptr, nullptr, &tv);
+    if (r > 0) return 1;
+    if (r == 0) return 0;
+    if (errno != EINTR) return -1;
+    // A signal must not stretch the wait beyond its time-out.
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+    if (left <= 0) return 0;
+    tv = timeout_to_timeval(static_cast<int>(left));
+  }
+}
+
+bool set_non_blocking(int sock) {
+  int on = 1;
+  return ioctl(sock, FIONBIO, &on) == 0;
+}
+
+int close_and_fail(int sock) {
+  close(sock);
+  return -1;
+}
+
+sockaddr_in ipv4_address(std::uint32_t addr, std::uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = addr;
+  return sa;
+}
+
+}  // namespace
+
+int open_bound_socket(int type, std::uint16_t& port, int backlog) {
+  int sock_type = 0;
+  if (type == kSockStream) {
+    sock_type = SOCK_STREAM;
+  } else if (type == kSockDatagram) {
+    sock_type = SOCK_DGRAM;
+  } else {
+    return -1;
+  }
+  const int sock = socket(AF_INET, sock_type, 0);
+  if (sock < 0) return -1;
+
+  int on = 1;
+  if (setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+    return close_and_fail(sock);
+  }
+  const sockaddr_in local = ipv4_address(htonl(INADDR_ANY), port);
+  if (bind(sock, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    return close_and_fail(sock);
+  }
+  std::uint16_t chosen = port;
+  if (port == 0) {
+    sockaddr_in bound{};
+    socklen_t len = sizeof bound;
+    if (getsockname(sock, reinterpret_cast<sockaddr*>(&bound), &len) != 0) {
+      return close_and_fail(sock);
+    }
+    chosen = ntohs(bound.sin_port);
+  }
+  if (type == kSockStream && listen(sock, backlog) != 0) return close_and_fail(sock);
+  // Written only on success, so a failed call leaves the caller's port as it was.
+  port = chosen;
+  return sock;
+}
+
+int accept_with_timeout(int listener, std::uint32_t* local_addr, std::uint32_t* peer_addr,
+                        int timeout_ms) {
+  if (wait_ready(listener, wait_for::readable, timeout_ms) != 1) return -1;
+  sockaddr_in peer{};
+  socklen_t peer_len = sizeof peer;
+  int sock = -1;
+  do {
+    peer_len = sizeof peer;
+    sock = accept(listener, reinterpret_cast<sockaddr*>(&peer), &peer_len);
+  } while (sock < 0 && errno == EINTR);
+  if (sock < 0) return -1;
+  if (!set_non_blocking(sock)) return close_and_fail(sock);
+
+  if (peer_addr != nullptr) *peer_addr = peer.sin_addr.s_addr;
+  if (local_addr != nullptr) {
+    sockaddr_in own{};
+    socklen_t own_len = sizeof own;
+    if (getsockname(sock, reinterpret_cast<sockaddr*>(&own), &own_len) != 0) {
+      return close_and_fail(sock);
+    }
+    *local_addr = own.sin_addr.s_addr;
+  }
+  return sock;
+}
+
+int connect_with_timeout(std::uint32_t addr, std::uint16_t port, int timeout_ms) {
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  if (sock < 0) return -1;
+  if (!set_non_blocking(sock)) return close_and_fail(sock);
+
+  const sockaddr_in peer = ipv4_address(addr, port);
+  if (connect(sock, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return sock;
+  // A refusal Linux knows at once (no route, no local port) leaves an unconnected socket
+  // that select reports writable with no pending error; it must not pass as connected.
+  if (errno != EINPROGRESS && errno != EINTR && !would_block(errno)) {
+    return close_and_fail(sock);
+  }
+  if (wait_ready(sock, wait_for::writable, timeout_ms) == 1) {
+    int pending = 0;
+    socklen_t len = sizeof pending;
+    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &pending, &len) == 0 && pending == 0) return sock;
+  }
+  return close_and_fail(sock);
+}
+
+int connect_to_host(const char* dotted, std::uint16_t port, int timeout_ms) {
+  if (dotted == nullptr) return -1;
+  const in_addr_t addr = inet_addr(dotted);
+  // inet_addr's failure value is the broadcast address, which no TCP peer can have.
+  if (addr == INADDR_NONE) return -1;
+  return connect_with_timeout(addr, port, timeout_ms);
+}
+
+int send_all(int sock, const void* data, int length, int timeout_ms) {
+  if (length < 0 || (length > 0 && data == nullptr)) return -1;
+  const auto* bytes = static_cast<const char*>(data);
+  int sent = 0;
+  while (sent < length) {
+    // MSG_NOSIGNAL: a peer that has gone gives -1 here instead of killing the process.
+    const ssize_t n =
+        send(sock, bytes + sent, static_cast<std::size_t>(length - sent), MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<int>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || !would_block(errno)) return -1;
+    if (wait_ready(sock, wait_for::writable, timeout_ms) != 1) return sent;
+  }
+  return sent;
+}
+
+int recv_exact(int sock, void* buffer, int length, int timeout_ms) {
+  if (length < 0 || (length > 0 && buffer == nullptr)) return -1;
+  auto* bytes = static_cast<char*>(buffer);
+  int got = 0;
+  while (got < length) {
+    const ssize_t n = recv(sock, bytes + got, static_cast<std::size_t>(length - got), 0);
+    if (n > 0) {
+      got += static_cast<int>(n);
+      continue;
+    }
+    if (n == 0) return -2;
+    if (errno == EINTR) continue;
+    if (!would_block(errno)) return -1;
+    if (wait_ready(sock, wait_for::readable, timeout_ms) != 1) return got;
+  }
+  return got;
+}
+
+int recv_some(int sock, void* buffer, int capacity, int timeout_ms) {
+  // A zero-byte recv would read as the peer's close.
+  if (capacity <= 0 || buffer == nullptr) return -1;
+  const int ready = wait_ready(sock, wait_for::readable, timeout_ms);
+  if (ready < 0) return -1;
+  if (ready == 0) return 0;
+  ssize_t n = 0;
+  do {
+    n = recv(sock, buffer, static_cast<std::size_t>(capacity), 0);
+  } while (n < 0 && errno == EINTR);
+  if (n == 0) return -2;
+  return static_cast<int>(n);
+}
+
+int recvfrom_with_timeout(int sock, void* buffer, int capacity, int timeout_ms, sockaddr_in* from,
+                          socklen_t* from_len) {
+  if (capacity <= 0 || buffer == nullptr) return -1;
+  const int ready = wait_ready(sock, wait_for::readable, timeout_ms);
+  if (ready < 0) return -1;
+  if (ready == 0) return 0;
+  // The kernel faults a sender address without its length after the datagram is consumed.
+  sockaddr* sender = from_len != nullptr ? reinterpret_cast<sockaddr*>(from) : nullptr;
+  ssize_t n = 0;
+  do {
+    n = recvfrom(sock, buffer, static_cast<std::size_t>(capacity), 0, sender,
+                 sender != nullptr ? from_len : nullptr);
+  } while (n < 0 && errno == EINTR);
+  if (n == 0) return -2;
+  return static_cast<int>(n);
+}
+
+}  // namespace mardo

@@ -1,0 +1,461 @@
+#include "net/sockets.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "net/tick.h"
+
+namespace mardo {
+namespace {
+
+constexpr int kShortMs = 200;  // the time-out whose expiry a test waits out
+constexpr int kLongMs = 2000;  // a time-out that must not expire
+constexpr std::uint64_t kShortAtLeast = 150;
+constexpr std::uint64_t kShortAtMost = 2000;
+
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    reset(std::exchange(other.fd_, -1));
+    return *this;
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() { reset(); }
+  int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+std::uint32_t loopback() {
+  return htonl(INADDR_LOOPBACK);
+}
+
+bool is_non_blocking(int fd) {
+  return (fcntl(fd, F_GETFL) & O_NONBLOCK) != 0;
+}
+
+sockaddr_in local_address(int fd) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  return sa;
+}
+
+int socket_option(int fd, int option) {
+  int value = -1;
+  socklen_t len = sizeof value;
+  getsockopt(fd, SOL_SOCKET, option, &value, &len);
+  return value;
+}
+
+// A port nobody holds right now: the system's choice, released again.
+std::uint16_t free_port(int type) {
+  std::uint16_t port = 0;
+  Fd probe(open_bound_socket(type, port, 1));
+  return port;
+}
+
+// The lowest free handle; unchanged across a call that closed everything it opened.
+int lowest_free_handle() {
+  const int fd = dup(0);
+  close(fd);
+  return fd;
+}
+
+void expect_one_short_timeout(std::uint64_t took_ms) {
+  EXPECT_GE(took_ms, kShortAtLeast);
+  EXPECT_LE(took_ms, kShortAtMost);
+}
+
+std::vector<char> pattern(std::size_t size) {
+  std::vector<char> data(size);
+  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return data;
+}
+
+struct Connection {
+  Fd listener;
+  Fd client;  // from connect_with_timeout
+  Fd server;  // from accept_with_timeout
+};
+
+Connection connect_loopback() {
+  Connection c;
+  std::uint16_t port = 0;
+  c.listener = Fd(open_bound_socket(kSockStream, port, 4));
+  c.client = Fd(connect_with_timeout(loopback(), port, kLongMs));
+  c.server = Fd(accept_with_timeout(c.listener.get(), nullptr, nullptr, kLongMs));
+  return c;
+}
+
+#define ASSERT_CONNECTED(c)       \
+  ASSERT_GE((c).client.get(), 0); \
+  ASSERT_GE((c).server.get(), 0)
+
+struct TypeRow {
+  const char* name;
+  int type;
+};
+constexpr TypeRow kTypes[] = {{"stream", kSockStream}, {"datagram", kSockDatagram}};
+
+TEST(BoundSocket, PortZeroWritesBackTheChosenPort) {
+  for (const TypeRow& row : kTypes) {
+    SCOPED_TRACE(row.name);
+    std::uint16_t port = 0;
+    Fd sock(open_bound_socket(row.type, port, 1));
+    ASSERT_GE(sock.get(), 0);
+    EXPECT_NE(port, 0);
+    const sockaddr_in bound = local_address(sock.get());
+    EXPECT_EQ(ntohs(bound.sin_port), port);
+    EXPECT_EQ(bound.sin_addr.s_addr, htonl(INADDR_ANY));
+  }
+}
+
+TEST(BoundSocket, GivenPortIsUsedAndLeftUnchanged) {
+  for (const TypeRow& row : kTypes) {
+    SCOPED_TRACE(row.name);
+    const std::uint16_t wanted = free_port(row.type);
+    ASSERT_NE(wanted, 0);
+    std::uint16_t port = wanted;
+    Fd sock(open_bound_socket(row.type, port, 1));
+    ASSERT_GE(sock.get(), 0);
+    EXPECT_EQ(port, wanted);
+    EXPECT_EQ(ntohs(local_address(sock.get()).sin_port), wanted);
+  }
+}
+
+TEST(BoundSocket, OnlyStreamSocketsListenAndBothStayBlocking) {
+  std::uint16_t stream_port = 0;
+  std::uint16_t datagram_port = 0;
+  Fd stream(open_bound_socket(kSockStream, stream_port, 1));
+  Fd datagram(open_bound_socket(kSockDatagram, datagram_port, 1));
+  ASSERT_GE(stream.get(), 0);
+  ASSERT_GE(datagram.get(), 0);
+  EXPECT_EQ(socket_option(stream.get(), SO_ACCEPTCONN), 1);
+  EXPECT_EQ(socket_option(datagram.get(), SO_ACCEPTCONN), 0);
+  EXPECT_EQ(socket_option(stream.get(), SO_REUSEADDR), 1);
+  EXPECT_FALSE(is_non_blocking(stream.get()));
+  EXPECT_FALSE(is_non_blocking(datagram.get()));
+}
+
+TEST(BoundSocket, PortHeldByListenerFailsWithoutLeakingTheSocket) {
+  std::uint16_t taken = 0;
+  Fd holder(open_bound_socket(kSockStream, taken, 1));
+  ASSERT_GE(holder.get(), 0);
+  const int free_before = lowest_free_handle();
+  std::uint16_t port = taken;
+  EXPECT_EQ(open_bound_socket(kSockStream, port, 1), -1);
+  EXPECT_EQ(port, taken);
+  EXPECT_EQ(lowest_free_handle(), free_before);
+}
+
+TEST(Connect, ReachesListenerWithNonBlockingSocket) {
+  std::uint16_t port = 0;
+  Fd listener(open_bound_socket(kSockStream, port, 4));
+  Fd by_address(connect_with_timeout(loopback(), port, kLongMs));
+  Fd by_text(connect_to_host("127.0.0.1", port, kLongMs));
+  for (const Fd* sock : {&by_address, &by_text}) {
+    ASSERT_GE(sock->get(), 0);
+    EXPECT_TRUE(is_non_blocking(sock->get()));
+    EXPECT_EQ(socket_option(sock->get(), SO_ERROR), 0);
+  }
+}
+
+TEST(Connect, NothingListeningFailsWithinOneTimeout) {
+  const std::uint16_t port = free_port(kSockStream);
+  const int free_before = lowest_free_handle();
+  const std::uint64_t start = tick_ms();
+  EXPECT_EQ(connect_with_timeout(loopback(), port, kLongMs), -1);
+  EXPECT_LE(tick_ms() - start, static_cast<std::uint64_t>(kLongMs) + 1000);
+  EXPECT_EQ(lowest_free_handle(), free_before);
+}
+
+TEST(Connect, UnansweredHandshakeFailsAfterOneTimeout) {
+  // With its accept queue full, Linux drops further SYNs, so the handshake hangs.
+  std::uint16_t port = 0;
+  Fd listener(open_bound_socket(kSockStream, port, 0));
+  ASSERT_GE(listener.get(), 0);
+  std::vector<Fd> queued;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const std::uint64_t start = tick_ms();
+    Fd sock(connect_with_timeout(loopback(), port, kShortMs));
+    const std::uint64_t took = tick_ms() - start;
+    if (sock.get() < 0) {
+      expect_one_short_timeout(took);
+      return;
+    }
+    queued.push_back(std::move(sock));
+  }
+  ADD_FAILURE() << "every connection was taken although the queue was full";
+}
+
+TEST(Connect, TextThatIsNoAddressFailsAtOnce) {
+  EXPECT_EQ(connect_to_host("camera.local", 80, kLongMs), -1);
+  EXPECT_EQ(connect_to_host(nullptr, 80, kLongMs), -1);
+}
+
+TEST(Accept, NoPendingConnectionFailsAfterOneTimeout) {
+  std::uint16_t port = 0;
+  Fd listener(open_bound_socket(kSockStream, port, 4));
+  ASSERT_GE(listener.get(), 0);
+  std::uint32_t local = 7;
+  std::uint32_t peer = 7;
+  const std::uint64_t start = tick_ms();
+  EXPECT_EQ(accept_with_timeout(listener.get(), &local, &peer, kShortMs), -1);
+  expect_one_short_timeout(tick_ms() - start);
+}
+
+TEST(Accept, FillsBothAddressesAndGivesNonBlockingSocket) {
+  std::uint16_t port = 0;
+  Fd listener(open_bound_socket(kSockStream, port, 4));
+  Fd client(connect_with_timeout(loopback(), port, kLongMs));
+  ASSERT_GE(client.get(), 0);
+  std::uint32_t local = 0;
+  std::uint32_t peer = 0;
+  Fd accepted(accept_with_timeout(listener.get(), &local, &peer, kLongMs));
+  ASSERT_GE(accepted.get(), 0);
+  EXPECT_EQ(local, loopback());
+  EXPECT_EQ(peer, loopback());
+  EXPECT_TRUE(is_non_blocking(accepted.get()));
+  EXPECT_EQ(ntohs(local_address(accepted.get()).sin_port), port);
+}
+
+TEST(SendAll, LargeBufferReachesSlowReaderIntact) {
+  Connection c = connect_loopback();
+  ASSERT_CONNECTED(c);
+  constexpr int kSize = 6 << 20;
+  constexpr int kChunk = 64 << 10;
+  const std::vector<char> data = pattern(kSize);
+  int received = 0;
+  bool intact = true;
+  std::thread reader([&] {
+    std::vector<char> chunk(kChunk);
+    while (received < kSize) {
+      const int n = recv_exact(c.server.get(), chunk.data(), kChunk, kLongMs);
+      if (n != kChunk) break;
+      intact = intact && std::memcmp(chunk.data(), data.data() + received, kChunk) == 0;
+      received += n;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  const int sent = send_all(c.client.get(), data.data(), kSize, kLongMs);
+  reader.join();
+  EXPECT_EQ(sent, kSize);
+  EXPECT_EQ(received, kSize);
+  EXPECT_TRUE(intact);
+}
+
+TEST(SendAll, PeerThatNeverReadsGivesPartialCountAfterTimeout) {
+  Connection c = connect_loopback();
+  ASSERT_CONNECTED(c);
+  // Larger than the loopback send and receive buffers can ever hold together.
+  constexpr int kSize = 64 << 20;
+  const std::vector<char> data(kSize, 'x');
+  const std::uint64_t start = tick_ms();
+  const int sent = send_all(c.client.get(), data.data(), kSize, kShortMs);
+  EXPECT_GT(sent, 0);
+  EXPECT_LT(sent, kSize);
+  expect_one_short_timeout(tick_ms() - start);
+}
+
+TEST(SendAll, ClosedPeerGivesErrorInsteadOfSignal) {
+  Connection c = connect_loopback();
+  ASSERT_CONNECTED(c);
+  c.server.reset();
+  const std::vector<char> data(64 << 10, 'x');
+  int result = 0;
+  // The first send after the close may still be taken; the reset it provokes fails the next.
+  for (int attempt = 0; attempt < 50 && result != -1; ++attempt) {
+    result = send_all(c.client.get(), data.data(), static_cast<int>(data.size()), kShortMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(result, -1);
+}
+
+TEST(RecvExact, GathersFullLengthSentInPieces) {
+  Connection c = connect_loopback();
+  ASSERT_CONNECTED(c);
+  const std::vector<char> data = pattern(3000);
+  std::thread sender([&] {
+    for (int piece = 0; piece < 3; ++piece) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      send_all(c.server.get(), data.data() + piece * 1000, 1000, kLongMs);
+    }
+  });
+  std::vector<char> got(data.size());
+  const int n = recv_exact(c.client.get(), got.data(), static_cast<int>(got.size()), kLongMs);
+  sender.join();
+  EXPECT_EQ(n, 3000);
+  EXPECT_EQ(got, data);
+}
+
+TEST(RecvExact, PeerClosingAfterHalfGivesPeerClosedNotHalfCount) {
+  Connection c = connect_loopback();
+  ASSERT_CONNECTED(c);
+  const std::vector<char> data = pattern(100);
+  ASSERT_EQ(send_all(c.server.get(), data.data(), 50, kLongMs), 50);
+  c.server.reset();
+  std::vector<char> got(100);
+  EXPECT_EQ(recv_exact(c.client.get(), got.data(), 100, kLongMs), -2);
+}
+
+TEST(RecvExact, PeerSilentAfterHalfGivesHalfCountAfterOneTimeout) {
+  Connection c = connect_loopback();
+  ASSERT_CONNECTED(c);
+  const std::vector<char> data = pattern(100);
+  ASSERT_EQ(send_all(c.server.get(), data.data(), 50, kLongMs), 50);
+  std::vector<char> got(100);
+  const std::uint64_t start = tick_ms();
+  EXPECT_EQ(recv_exact(c.client.get(), got.data(), 100, kShortMs), 50);
+  expect_one_short_timeout(tick_ms() - start);
+  EXPECT_EQ(std::memcmp(got.data(), data.data(), 50), 0);
+}
+
+TEST(RecvSome, NothingToReadGivesZeroAfterOneTimeout) {
+  Connection c = connect_loopback();
+  ASSERT_CONNECTED(c);
+  char buffer[16];
+  const std::uint64_t start = tick_ms();
+  EXPECT_EQ(recv_some(c.client.get(), buffer, sizeof buffer, kShortMs), 0);
+  expect_one_short_timeout(tick_ms() - start);
+}
+
+TEST(RecvSome, PeerClosedGivesPeerClosed) {
+  Connection c = connect_loopback();
+  ASSERT_CONNECTED(c);
+  c.server.reset();
+  char buffer[16];
+  EXPECT_EQ(recv_some(c.client.get(), buffer, sizeof buffer, kLongMs), -2);
+}
+
+TEST(RecvSome, NeverReturnsMoreThanCapacity) {
+  Connection c = connect_loopback();
+  ASSERT_CONNECTED(c);
+  const std::vector<char> data = pattern(100);
+  ASSERT_EQ(send_all(c.server.get(), data.data(), 100, kLongMs), 100);
+  std::vector<char> got(1000);
+  EXPECT_EQ(recv_some(c.client.get(), got.data(), 10, kLongMs), 10);
+  EXPECT_EQ(recv_some(c.client.get(), got.data() + 10, 990, kLongMs), 90);
+  EXPECT_EQ(std::memcmp(got.data(), data.data(), 100), 0);
+}
+
+TEST(RecvSome, FailedWaitGivesErrorRatherThanTimeout) {
+  char buffer[16];
+  EXPECT_EQ(recv_some(lowest_free_handle(), buffer, sizeof buffer, kShortMs), -1);
+}
+
+TEST(RecvSome, SocketBeyondSelectLimitFailsWithoutOverflowingTheSet) {
+  Connection c = connect_loopback();
+  ASSERT_CONNECTED(c);
+  Fd high(dup2(c.client.get(), FD_SETSIZE + 5));
+  if (high.get() < 0) GTEST_SKIP() << "handle limit below FD_SETSIZE";
+  ASSERT_EQ(send_all(c.server.get(), "abc", 3, kLongMs), 3);
+  char buffer[16];
+  EXPECT_EQ(recv_some(high.get(), buffer, sizeof buffer, kShortMs), -1);
+}
+
+struct Datagrams {
+  // Ports first: the sockets' initialisers write them back.
+  std::uint16_t receiver_port = 0;
+  std::uint16_t sender_port = 0;
+  Fd receiver;
+  Fd sender;
+
+  Datagrams()
+      : receiver(open_bound_socket(kSockDatagram, receiver_port, 0)),
+        sender(open_bound_socket(kSockDatagram, sender_port, 0)) {}
+
+  ssize_t send(const void* data, std::size_t size) const {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(receiver_port);
+    to.sin_addr.s_addr = loopback();
+    return sendto(sender.get(), data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+};
+
+TEST(RecvFrom, NothingArrivesGivesZeroAfterOneTimeout) {
+  Datagrams d;
+  ASSERT_GE(d.receiver.get(), 0);
+  char buffer[16];
+  sockaddr_in from{};
+  socklen_t from_len = sizeof from;
+  const std::uint64_t start = tick_ms();
+  EXPECT_EQ(
+      recvfrom_with_timeout(d.receiver.get(), buffer, sizeof buffer, kShortMs, &from, &from_len),
+      0);
+  expect_one_short_timeout(tick_ms() - start);
+}
+
+TEST(RecvFrom, DatagramArrivesWithSenderFilledIn) {
+  Datagrams d;
+  ASSERT_GE(d.receiver.get(), 0);
+  ASSERT_GE(d.sender.get(), 0);
+  ASSERT_EQ(d.send("hello", 5), 5);
+  char buffer[16] = {};
+  sockaddr_in from{};
+  socklen_t from_len = sizeof from;
+  EXPECT_EQ(
+      recvfrom_with_timeout(d.receiver.get(), buffer, sizeof buffer, kLongMs, &from, &from_len), 5);
+  EXPECT_EQ(std::memcmp(buffer, "hello", 5), 0);
+  EXPECT_EQ(from_len, sizeof from);
+  EXPECT_EQ(from.sin_addr.s_addr, loopback());
+  EXPECT_EQ(ntohs(from.sin_port), d.sender_port);
+}
+
+TEST(RecvFrom, EmptyDatagramGivesMinusTwo) {
+  Datagrams d;
+  ASSERT_GE(d.receiver.get(), 0);
+  ASSERT_EQ(d.send("", 0), 0);
+  char buffer[16];
+  sockaddr_in from{};
+  socklen_t from_len = sizeof from;
+  EXPECT_EQ(
+      recvfrom_with_timeout(d.receiver.get(), buffer, sizeof buffer, kLongMs, &from, &from_len),
+      -2);
+}
+
+TEST(SocketTimeout, SplitsMillisecondsIntoSecondsAndMicroseconds) {
+  struct Row {
+    const char* name;
+    int ms;
+    long sec;
+    long usec;
+  };
+  const Row rows[] = {
+      {"zero", 0, 0, 0},
+      {"below_one_second", 999, 0, 999000},
+      {"whole_second", 1000, 1, 0},
+      {"two_and_a_half_seconds", 2500, 2, 500000},
+      {"negative_polls", -5, 0, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const timeval tv = timeout_to_timeval(row.ms);
+    EXPECT_EQ(tv.tv_sec, row.sec);
+    EXPECT_EQ(tv.tv_usec, row.usec);
+  }
+}
+
+}  // namespace
+}  // namespace mardo
