@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang clang-format
+  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   qt6-base-dev qt6-serialport-dev libgl-dev
   libpcap-dev libcjson-dev libzip-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -1,6 +1,7 @@
 #include "net/capture.h"
 
 #include <dlfcn.h>
+#include <poll.h>
 
 #include <atomic>
 #include <mutex>
@@ -19,6 +20,8 @@ using create_fn = pcap_t* (*)(const char*, char*);
 using set_int_fn = int (*)(pcap_t*, int);
 using activate_fn = int (*)(pcap_t*);
 using freecode_fn = void (*)(bpf_program*);
+using setnonblock_fn = int (*)(pcap_t*, int, char*);
+using selectable_fd_fn = int (*)(pcap_t*);
 
 struct capture_library {
   void* module = nullptr;
@@ -35,6 +38,8 @@ struct capture_library {
   set_int_fn set_immediate_mode = nullptr;
   activate_fn activate = nullptr;
   freecode_fn freecode = nullptr;
+  setnonblock_fn setnonblock = nullptr;
+  selectable_fd_fn selectable_fd = nullptr;
   bool complete = false;
 };
 
@@ -90,6 +95,8 @@ void resolve_extras(capture_library& l) {
   l.set_immediate_mode = resolve<set_int_fn>(l.module, "pcap_set_immediate_mode");
   l.activate = resolve<activate_fn>(l.module, "pcap_activate");
   l.freecode = resolve<freecode_fn>(l.module, "pcap_freecode");
+  l.setnonblock = resolve<setnonblock_fn>(l.module, "pcap_setnonblock");
+  l.selectable_fd = resolve<selectable_fd_fn>(l.module, "pcap_get_selectable_fd");
 }
 
 bool load_from(const char* const* names) {
@@ -104,6 +111,18 @@ bool load_from(const char* const* names) {
   resolve_extras(l);
   l.complete = resolve_all(l);
   return l.complete;
+}
+
+// libpcap on Linux does not end a read at its time-out: pcap_next_ex keeps polling until a
+// frame comes. Every handle is therefore made non-blocking, and a read without a frame waits
+// for one on the handle's descriptor for at most the read time-out.
+pcap_t* make_timed(pcap_t* handle) {
+  capture_library& l = lib();
+  if (handle && l.setnonblock && l.selectable_fd) {
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    l.setnonblock(handle, 1, errbuf);
+  }
+  return handle;
 }
 
 }  // namespace
@@ -121,7 +140,7 @@ bool load_capture_library_from(const char* path) {
 
 pcap_t* cap_open_live(const char* device, int snaplen, int promisc, int timeout_ms, char* errbuf) {
   auto f = lib().open_live.load();
-  return f ? f(device, snaplen, promisc, timeout_ms, errbuf) : nullptr;
+  return f ? make_timed(f(device, snaplen, promisc, timeout_ms, errbuf)) : nullptr;
 }
 
 void cap_close(pcap_t* handle) {
@@ -131,7 +150,12 @@ void cap_close(pcap_t* handle) {
 
 int cap_next_frame(pcap_t* handle, pcap_pkthdr** header, const u_char** data) {
   auto f = lib().next_ex.load();
-  return f && handle ? f(handle, header, data) : 0;
+  if (!f || !handle) return 0;
+  const int got = f(handle, header, data);
+  if (got != 0 || !lib().selectable_fd) return got;
+  pollfd wait{lib().selectable_fd(handle), POLLIN, 0};
+  if (wait.fd < 0 || poll(&wait, 1, kCapTimeoutMs) <= 0) return 0;
+  return f(handle, header, data);
 }
 
 int cap_send_frame(pcap_t* handle, const u_char* bytes, int length) {
@@ -161,7 +185,7 @@ pcap_t* cap_open_adapter(const char* device) {
       l.set_timeout(h, kCapTimeoutMs);
       l.set_immediate_mode(h, 1);
       // Warnings (positive results) still leave a usable handle.
-      if (l.activate(h) >= 0) return h;
+      if (l.activate(h) >= 0) return make_timed(h);
       l.close.load()(h);
     }
   }

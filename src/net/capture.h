@@ -20,8 +20,9 @@ bool load_capture_library_from(const char* path);
 
 // The call layer. A missing entry point or a null handle gives the result shown.
 pcap_t* cap_open_live(const char* device, int snaplen, int promisc, int timeout_ms,
-                      char* errbuf);                                            // null
-void cap_close(pcap_t* handle);                                                 // nothing
+                      char* errbuf);  // null
+void cap_close(pcap_t* handle);       // nothing
+// A read without a frame returns 0 after at most about the 1 ms read time-out.
 int cap_next_frame(pcap_t* handle, pcap_pkthdr** header, const u_char** data);  // 0
 int cap_send_frame(pcap_t* handle, const u_char* bytes, int length);            // 0
 int cap_compile(pcap_t* handle, bpf_program* program, const char* filter, int optimize,

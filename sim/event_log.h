@@ -1,0 +1,46 @@
+#pragma once
+// The event log tests read to see what a camera received and sent: one JSON object per
+// line, each line written with one write() so a reader never sees half a line.
+//
+// Raw channel lines:
+//   {"t_ms":123,"camera":0,"mac":"02:00:01:00:00:00","channel":"raw","ethertype":65520,
+//    "src":"02:00:00:00:ff:00","len":128,"hex":"ffffffffffff..."}
+// "channel" is "raw" for a received frame and "raw-sent" for the camera's own answer;
+// "len" is the frame length on the wire, "hex" the frame bytes in lowercase hex.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "sim_config.h"
+
+namespace mardo::sim {
+
+// Milliseconds of CLOCK_MONOTONIC.
+std::uint64_t monotonic_ms();
+
+std::string hex_text(std::span<const std::uint8_t> bytes);
+
+// One line (with its line feed) describing a raw frame; `wire_len` may exceed bytes.size()
+// when the frame was cut on receipt.
+std::string format_raw_event(std::uint64_t t_ms, int camera, const mac_t& camera_mac,
+                             std::string_view channel, std::span<const std::uint8_t> frame,
+                             std::size_t wire_len);
+
+class event_log {
+ public:
+  event_log() = default;
+  event_log(const event_log&) = delete;
+  event_log& operator=(const event_log&) = delete;
+  ~event_log();
+
+  // Appends to `path`, creating it. False when it cannot be opened.
+  bool open(const std::string& path);
+  // False when the line could not be written whole.
+  bool write_line(std::string_view line);
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace mardo::sim

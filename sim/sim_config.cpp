@@ -1,0 +1,227 @@
+#include "sim_config.h"
+
+#include <arpa/inet.h>
+#include <cjson/cJSON.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+namespace mardo::sim {
+namespace {
+
+struct json_deleter {
+  void operator()(cJSON* p) const { cJSON_Delete(p); }
+};
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Reads the members of one camera object; every failure names the member.
+class camera_reader {
+ public:
+  camera_reader(const cJSON* object, std::string prefix, std::string* error)
+      : object_(object), prefix_(std::move(prefix)), error_(error) {}
+
+  bool ok() const { return ok_; }
+
+  void text(const char* key, std::string& out, bool required = false) {
+    const cJSON* item = member(key, required);
+    if (!item) return;
+    if (!cJSON_IsString(item)) return fail(key, "not a string");
+    out = item->valuestring;
+  }
+
+  void flag(const char* key, bool& out) {
+    const cJSON* item = member(key, false);
+    if (!item) return;
+    if (!cJSON_IsBool(item)) return fail(key, "not true or false");
+    out = cJSON_IsTrue(item);
+  }
+
+  void integer(const char* key, int& out, int min, int max) {
+    const cJSON* item = member(key, false);
+    if (!item) return;
+    if (!cJSON_IsNumber(item)) return fail(key, "not a number");
+    double v = item->valuedouble;
+    if (v != std::floor(v) || v < min || v > max) {
+      return fail(
+          key,
+          ("not a whole number in " + std::to_string(min) + ".." + std::to_string(max)).c_str());
+    }
+    out = static_cast<int>(v);
+  }
+
+  void mac(const char* key, mac_t& out) {
+    std::string s;
+    const cJSON* item = member(key, true);
+    if (!item) return;
+    if (!cJSON_IsString(item)) return fail(key, "not a string");
+    s = item->valuestring;
+    auto m = parse_mac(s);
+    if (!m) return fail(key, "not a MAC address");
+    out = *m;
+  }
+
+  void ipv4(const char* key, ipv4_t& out, bool required) {
+    const cJSON* item = member(key, required);
+    if (!item) return;
+    if (!cJSON_IsString(item)) return fail(key, "not a string");
+    auto a = parse_ipv4(item->valuestring);
+    if (!a) return fail(key, "not a dotted IPv4 address");
+    out = *a;
+  }
+
+  void fail(const char* key, const char* why) {
+    if (!ok_) return;
+    ok_ = false;
+    *error_ = prefix_ + "." + key + ": " + why;
+  }
+
+ private:
+  const cJSON* member(const char* key, bool required) {
+    if (!ok_) return nullptr;
+    const cJSON* item = cJSON_GetObjectItemCaseSensitive(object_, key);
+    if (!item && required) fail(key, "missing");
+    return item;
+  }
+
+  const cJSON* object_;
+  std::string prefix_;
+  std::string* error_;
+  bool ok_ = true;
+};
+
+std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::string* error) {
+  std::string prefix = "cameras[" + std::to_string(index) + "]";
+  if (!cJSON_IsObject(object)) {
+    *error = prefix + ": not an object";
+    return std::nullopt;
+  }
+  sim_camera_t cam;
+  camera_reader r(object, prefix, error);
+  r.text("netns", cam.netns, true);
+  r.text("ifname", cam.ifname);
+  r.mac("mac", cam.mac);
+  r.ipv4("ip", cam.ip, true);
+  r.ipv4("netmask", cam.netmask, false);
+  r.ipv4("gateway", cam.gateway, false);
+  r.text("version", cam.version);
+  r.text("model", cam.model);
+  r.flag("raw_search", cam.raw_search);
+  r.text("text44", cam.text44);
+  r.integer("search_answer_len", cam.search_answer_len, 0, kMaxFrame);
+  r.flag("ip_query", cam.ip_query);
+  r.integer("ip_query_len_field", cam.ip_query_len_field, 0, 0xFFFF);
+  r.integer("reply_delay_ms", cam.reply_delay_ms, 0, kMaxReplyDelayMs);
+  r.flag("set_ip_moves_interface", cam.set_ip_moves_interface);
+  if (!r.ok()) return std::nullopt;
+
+  if (cam.netns.empty() || cam.netns.find('/') != std::string::npos || cam.netns == "." ||
+      cam.netns == "..") {
+    r.fail("netns", "not a namespace name");
+  } else if (cam.ifname.empty() || cam.ifname.size() > 15) {
+    r.fail("ifname", "not an interface name");
+  } else if (cam.text44.size() > kText44Size) {
+    r.fail("text44", "longer than 34 bytes");
+  } else if (cam.search_answer_len != 0 && cam.search_answer_len < 14) {
+    r.fail("search_answer_len", "shorter than the 14-byte Ethernet header");
+  } else if (78 + cam.version.size() + 1 + cam.model.size() + 1 > kMaxFrame) {
+    r.fail("version", "version and model do not fit in one frame");
+  }
+  if (!r.ok()) return std::nullopt;
+  return cam;
+}
+
+}  // namespace
+
+std::optional<sim_config_t> parse_sim_config(std::string_view json, std::string* error) {
+  std::string scratch;
+  if (!error) error = &scratch;
+  std::unique_ptr<cJSON, json_deleter> root(cJSON_ParseWithLength(json.data(), json.size()));
+  if (!root) {
+    *error = "not valid JSON";
+    return std::nullopt;
+  }
+  if (!cJSON_IsObject(root.get())) {
+    *error = "not a JSON object";
+    return std::nullopt;
+  }
+  const cJSON* cameras = cJSON_GetObjectItemCaseSensitive(root.get(), "cameras");
+  if (!cJSON_IsArray(cameras)) {
+    *error = "cameras: missing or not an array";
+    return std::nullopt;
+  }
+  sim_config_t config;
+  int index = 0;
+  for (const cJSON* item = cameras->child; item; item = item->next, ++index) {
+    auto cam = read_camera(item, index, error);
+    if (!cam) return std::nullopt;
+    config.cameras.push_back(std::move(*cam));
+  }
+  return config;
+}
+
+std::optional<mac_t> parse_mac(std::string_view text) {
+  // "02:00:5e:10:00:01" or with "-"; one separator throughout.
+  if (text.size() != 17) return std::nullopt;
+  char sep = text[2];
+  if (sep != ':' && sep != '-') return std::nullopt;
+  mac_t mac{};
+  for (std::size_t i = 0; i < 6; ++i) {
+    std::size_t at = i * 3;
+    if (i > 0 && text[at - 1] != sep) return std::nullopt;
+    int hi = hex_digit(text[at]);
+    int lo = hex_digit(text[at + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    mac[i] = static_cast<std::uint8_t>(hi * 16 + lo);
+  }
+  return mac;
+}
+
+std::optional<ipv4_t> parse_ipv4(std::string_view text) {
+  if (text.size() > 15) return std::nullopt;
+  char buf[16] = {};
+  std::memcpy(buf, text.data(), text.size());
+  in_addr addr{};
+  if (inet_pton(AF_INET, buf, &addr) != 1) return std::nullopt;
+  ipv4_t out{};
+  std::memcpy(out.data(), &addr, 4);
+  return out;
+}
+
+std::string format_mac(const std::uint8_t* mac) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(17);
+  for (int i = 0; i < 6; ++i) {
+    if (i > 0) text += ':';
+    text += kDigits[mac[i] >> 4];
+    text += kDigits[mac[i] & 0xF];
+  }
+  return text;
+}
+
+std::string format_mac(const mac_t& mac) {
+  return format_mac(mac.data());
+}
+
+std::string format_ipv4(const ipv4_t& ip) {
+  return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
+         std::to_string(ip[3]);
+}
+
+int netmask_prefix(const ipv4_t& netmask) {
+  std::uint32_t m = std::uint32_t{netmask[0]} << 24 | std::uint32_t{netmask[1]} << 16 |
+                    std::uint32_t{netmask[2]} << 8 | std::uint32_t{netmask[3]};
+  int prefix = 0;
+  while (prefix < 32 && (m & (0x80000000u >> prefix))) ++prefix;
+  std::uint32_t expect = prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
+  return m == expect ? prefix : -1;
+}
+
+}  // namespace mardo::sim

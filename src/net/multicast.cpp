@@ -1,0 +1,225 @@
+#include "net/multicast.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/udp.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/log.h"
+#include "net/byte_view.h"
+#include "net/json_object.h"
+#include "net/tick.h"
+
+namespace mardo {
+namespace {
+
+// The kernel must hold the burst of a few hundred cameras answering at once; the default
+// buffer (about 200 KiB) holds barely a hundred small datagrams.
+constexpr int kMcReceiveBuffer = 4 * 1024 * 1024;
+
+ip_mreq group_request(const char* local_ip) {
+  ip_mreq req{};
+  req.imr_multiaddr.s_addr = inet_addr(kMcGroup);
+  req.imr_interface.s_addr = inet_addr(local_ip);
+  return req;
+}
+
+void grow_receive_buffer(int sock) {
+  const int size = kMcReceiveBuffer;
+  // The forced variant passes net.core.rmem_max where the process may; else take what the
+  // limit allows.
+  if (setsockopt(sock, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
+    setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  }
+}
+
+int close_fail(int sock) {
+  close(sock);
+  return -1;
+}
+
+// The steps every socket of the channel takes: reuse, bind, join, buffer.
+int open_member_socket(const char* ip, std::uint32_t bind_addr) {
+  const int sock = socket(AF_INET, SOCK_DGRAM, 0);
+  if (sock < 0) {
+    log_printf("[%s]socket error = %d\r\n", ip, errno);
+    return -1;
+  }
+  const int on = 1;
+  int ret = setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (ret != 0) {
+    log_printf("[%s]setsockopt SOL_SOCKET SO_REUSEADDR, iRet=%d  LastError=%d\r\n", ip, ret, errno);
+    return close_fail(sock);
+  }
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(kMcAnswerPort);
+  local.sin_addr.s_addr = bind_addr;
+  if (bind(sock, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    log_printf("[%s]bind error, iRet=%d, LastError=%d\r\n", ip, -1, errno);
+    return close_fail(sock);
+  }
+  const ip_mreq req = group_request(ip);
+  ret = setsockopt(sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &req, sizeof req);
+  if (ret != 0) {
+    log_printf("[%s]setsockopt IPPROTO_IP IP_ADD_MEMBERSHIP, iRet=%d  LastError=%d\r\n", ip, ret,
+               errno);
+    return close_fail(sock);
+  }
+  grow_receive_buffer(sock);
+  return sock;
+}
+
+}  // namespace
+
+bool open_mc_socket(const char* local_ip, mc_socket_t& out) {
+  out = mc_socket_t{};
+  if (!local_ip || std::strcmp(local_ip, "0.0.0.0") == 0) return false;
+  const int sock = open_member_socket(local_ip, inet_addr(local_ip));
+  if (sock < 0) return false;
+  const int on = 1;
+  const int ret = setsockopt(sock, SOL_SOCKET, SO_NO_CHECK, &on, sizeof on);
+  if (ret != 0) {
+    log_printf("[%s]setsockopt IPPROTO_UDP UDP_NOCHECKSUM, iRet=%d  LastError=%d\r\n", local_ip,
+               ret, errno);
+    close(sock);
+    return false;
+  }
+  // The request leaves by this adapter even where the routes would choose another.
+  in_addr iface{};
+  iface.s_addr = inet_addr(local_ip);
+  setsockopt(sock, IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface);
+
+  const int group = open_member_socket(local_ip, inet_addr(kMcGroup));
+  if (group < 0) {
+    close(sock);
+    return false;
+  }
+  // Without this a socket bound to the group hears the group on every interface that any
+  // socket of the process joined, and two adapters' exchanges would see each other's answers.
+  const int off = 0;
+  setsockopt(group, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
+
+  out.iSock = sock;
+  out.iGroupSock = group;
+  out.local_ip = local_ip;
+  return true;
+}
+
+int mc_send(const mc_socket_t& sock, std::string_view text) {
+  std::uint8_t buffer[kMcBufferSize] = {};
+  int sent = -1;
+  int error = 0;
+  const std::string request(text);
+  // Header, text and a terminating NUL must fit the buffer.
+  if (text.size() + 9 <= sizeof buffer) {
+    put_le32(buffer, MC_IDENTIFY);
+    put_le32(buffer + 4, static_cast<std::uint32_t>(text.size()));
+    std::memcpy(buffer + 8, text.data(), text.size());
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kMcRequestPort);
+    to.sin_addr.s_addr = inet_addr(kMcGroup);
+    errno = 0;
+    sent = static_cast<int>(sendto(sock.iSock, buffer, 8 + text.size(), 0,
+                                   reinterpret_cast<const sockaddr*>(&to), sizeof to));
+    error = errno;
+  } else {
+    error = EMSGSIZE;
+  }
+  log_printf("[%s]Send: iSend=%d, acTempBuf=%s, error=%d\r\n", sock.local_ip.c_str(), sent,
+             request.c_str(), error);
+  return sent;
+}
+
+mc_pass_t mc_receive(const mc_socket_t& sock, mc_header_t& header, std::string& text) {
+  fd_set set;
+  FD_ZERO(&set);
+  int top = -1;
+  for (int s : {sock.iSock, sock.iGroupSock}) {
+    if (s < 0 || s >= FD_SETSIZE) continue;
+    FD_SET(s, &set);
+    if (s > top) top = s;
+  }
+  if (top < 0) return mc_pass_t::nothing;
+  timeval tv{0, kMcPassMs * 1000};
+  if (select(top + 1, &set, nullptr, nullptr, &tv) <= 0) return mc_pass_t::nothing;
+  const int ready = sock.iSock >= 0 && FD_ISSET(sock.iSock, &set) ? sock.iSock : sock.iGroupSock;
+
+  std::uint8_t buffer[kMcBufferSize] = {};
+  sockaddr_in from{};
+  socklen_t from_len = sizeof from;
+  // MSG_TRUNC gives the datagram's real size, so an oversized one is recognised and dropped.
+  const ssize_t got = recvfrom(ready, buffer, sizeof buffer, MSG_TRUNC,
+                               reinterpret_cast<sockaddr*>(&from), &from_len);
+  if (got <= 0 || got > static_cast<ssize_t>(sizeof buffer)) return mc_pass_t::nothing;
+
+  const char* ip = sock.local_ip.c_str();
+  switch (mc_parse_datagram(buffer, static_cast<std::size_t>(got), header, text)) {
+    case mc_datagram_t::bad_identify:
+      log_printf("[%s]Recv:uiIdentify=0x%x error\r\n", ip, header.uiIdentify);
+      return mc_pass_t::dropped;
+    case mc_datagram_t::zero_length:
+      log_printf("[%s]Recv:uiDataLen=%d error\r\n", ip, static_cast<int>(header.uiDataLen));
+      return mc_pass_t::dropped;
+    case mc_datagram_t::text:
+      break;
+  }
+  return mc_pass_t::text;
+}
+
+mc_datagram_t mc_parse_datagram(const std::uint8_t* data, std::size_t size, mc_header_t& header,
+                                std::string& text) {
+  std::uint8_t head_bytes[8] = {};
+  if (size > 0) std::memcpy(head_bytes, data, size < 8 ? size : 8);
+  byte_reader head(head_bytes, sizeof head_bytes);
+  header.uiIdentify = head.le32();
+  header.uiDataLen = head.le32();
+  text.clear();
+  if (header.uiIdentify != MC_IDENTIFY) return mc_datagram_t::bad_identify;
+  if (header.uiDataLen == 0) return mc_datagram_t::zero_length;
+  byte_reader body(data, size);
+  body.seek(size < 8 ? size : 8);
+  text.assign(body.cstr());
+  return mc_datagram_t::text;
+}
+
+void close_mc_socket(mc_socket_t& sock) {
+  const ip_mreq req = group_request(sock.local_ip.c_str());
+  for (int* s : {&sock.iSock, &sock.iGroupSock}) {
+    if (*s < 0) continue;
+    setsockopt(*s, IPPROTO_IP, IP_DROP_MEMBERSHIP, &req, sizeof req);
+    close(*s);
+    *s = -1;
+  }
+}
+
+int mc_exchange(const char* local_ip, const char* mac, const char* request) {
+  mc_socket_t sock;
+  if (!open_mc_socket(local_ip, sock)) return 0;
+  mc_send(sock, request ? request : "");
+  int result = 0;
+  const std::uint64_t t0 = tick_ms();
+  while (tick_ms() - t0 <= static_cast<std::uint64_t>(kMcExchangeMs)) {
+    mc_header_t header{};
+    std::string text;
+    if (mc_receive(sock, header, text) != mc_pass_t::text) continue;
+    log_printf("[%s]Recv:uiIdentify=0x%x, uiDataLen=%d, msg=%s\r\n", local_ip, header.uiIdentify,
+               static_cast<int>(header.uiDataLen), text.c_str());
+    const json_object answer(text);
+    if (answer.str("cmd") == "modifyDevIpRsp" && answer.str("errMsg") == "noerror" &&
+        answer.str("mac") == (mac ? mac : "")) {
+      result = 1;
+      break;
+    }
+  }
+  close_mc_socket(sock);
+  return result;
+}
+
+}  // namespace mardo

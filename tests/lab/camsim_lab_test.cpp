@@ -1,0 +1,611 @@
+// The simulator and the lab on their own, without the tool's code: a hand-driven
+// AF_PACKET station in the workstation namespace talks to camsim's cameras.
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "lab/lab.h"
+
+namespace mardo::lab {
+namespace {
+
+using bytes_t = std::vector<std::uint8_t>;
+using steady = std::chrono::steady_clock;
+
+const mac_bytes_t kBroadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+bytes_t search_request(const mac_bytes_t& src) {
+  return make_frame(kBroadcast, src, 0xFFF0, bytes_t(114, 0));
+}
+
+bytes_t ipv4_bytes(const std::string& text) {
+  unsigned a, b, c, d;
+  EXPECT_EQ(std::sscanf(text.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d), 4) << text;
+  return {static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(c),
+          static_cast<std::uint8_t>(d)};
+}
+
+// The search answer written out from its field table, independent of camsim's builder.
+bytes_t expected_search_answer(const mac_bytes_t& to, const Lab& lab, int n) {
+  const camera_t& c = lab.camera(n);
+  bytes_t f = make_frame(to, lab.camera_mac(n), 0xFFF1, ipv4_bytes(c.ip));
+  f.resize(44, 0);
+  f.insert(f.end(), c.text44.begin(), c.text44.end());
+  f.resize(78, 0);
+  f.insert(f.end(), c.version.begin(), c.version.end());
+  f.push_back(0);
+  f.insert(f.end(), c.model.begin(), c.model.end());
+  f.push_back(0);
+  return f;
+}
+
+std::string mac_key(const bytes_t& f, std::size_t at) {
+  char buf[18];
+  std::snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x:%02x:%02x", f[at], f[at + 1], f[at + 2],
+                f[at + 3], f[at + 4], f[at + 5]);
+  return buf;
+}
+
+// Answers of one EtherType addressed to `to`, keyed by the sender's MAC, until `want`
+// senders answered or the time ran out. A second answer of one sender is kept as well.
+std::multimap<std::string, bytes_t> collect(const raw_port& port, const mac_bytes_t& to,
+                                            std::uint16_t type, std::size_t want, int timeout_ms) {
+  std::multimap<std::string, bytes_t> got;
+  std::set<std::string> senders;
+  auto deadline = steady::now() + std::chrono::milliseconds(timeout_ms);
+  while (senders.size() < want) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady::now());
+    if (left.count() <= 0) break;
+    auto f = port.receive(static_cast<int>(left.count()), type);
+    if (!f) break;
+    if (!std::equal(to.begin(), to.end(), f->begin())) continue;
+    senders.insert(mac_key(*f, 6));
+    got.emplace(mac_key(*f, 6), *f);
+  }
+  return got;
+}
+
+std::size_t count_events(const std::vector<sim_event_t>& ev, const std::string& channel,
+                         std::uint16_t type) {
+  std::size_t n = 0;
+  for (const sim_event_t& e : ev) n += e.channel == channel && e.ethertype == type;
+  return n;
+}
+
+#define REQUIRE_ROOT()                                                      \
+  do {                                                                      \
+    if (geteuid() != 0) {                                                   \
+      if (running_in_ci()) FAIL() << "lab script tests need root (CI run)"; \
+      GTEST_SKIP() << "lab script tests need root";                         \
+    }                                                                       \
+  } while (0)
+
+// ---- the simulator's answers ----
+
+TEST(CamsimLab, SearchGetsOneAnswerPerCameraWithTheTableBytes) {
+  Lab lab({.cameras = {{.version = "V2.4.1 build 250101", .model = "BOX-1", .text44 = "ALG:face"},
+                       {.version = "V1.0.0", .model = "DOME"},
+                       {.version = "", .model = "", .text44 = std::string(34, 'T')}}});
+  LAB_REQUIRE(lab);
+  raw_port ws(lab.ws_netns(), lab.ws_ifname(0));
+  ASSERT_TRUE(ws.ok());
+  ASSERT_TRUE(ws.send(search_request(lab.ws_mac(0))));
+
+  auto answers = collect(ws, lab.ws_mac(0), 0xFFF1, 3, 3000);
+  ASSERT_EQ(answers.size(), 3u);
+  for (int n = 0; n < 3; ++n) {
+    SCOPED_TRACE("camera " + std::to_string(n));
+    ASSERT_EQ(answers.count(lab.camera(n).mac), 1u);
+    EXPECT_EQ(answers.find(lab.camera(n).mac)->second,
+              expected_search_answer(lab.ws_mac(0), lab, n));
+  }
+  // The request is in every camera's log as received, 128 bytes, from the workstation.
+  // The answer can arrive before camsim has logged sending it.
+  auto ev = lab.wait_events(
+      [](auto& e) {
+        return count_events(e, "raw", 0xFFF0) >= 3 && count_events(e, "raw-sent", 0xFFF1) >= 3;
+      },
+      2000);
+  ASSERT_EQ(count_events(ev, "raw", 0xFFF0), 3u);
+  EXPECT_EQ(count_events(ev, "raw-sent", 0xFFF1), 3u);
+  for (const sim_event_t& e : ev) {
+    if (e.channel != "raw") continue;
+    EXPECT_EQ(e.len, 128u);
+    EXPECT_EQ(e.bytes, search_request(lab.ws_mac(0)));
+    EXPECT_EQ(e.src, "02:00:00:00:ff:00");
+    EXPECT_EQ(e.mac, lab.camera(e.camera).mac);
+  }
+}
+
+TEST(CamsimLab, CameraOnAnotherSegmentDoesNotHearTheSearch) {
+  Lab lab({.segments = {{}, {}}, .cameras = {{.segment = 0}, {.segment = 1}}});
+  LAB_REQUIRE(lab);
+  raw_port ws0(lab.ws_netns(), lab.ws_ifname(0));
+  raw_port ws1(lab.ws_netns(), lab.ws_ifname(1));
+  ASSERT_TRUE(ws0.ok() && ws1.ok());
+  ASSERT_TRUE(ws0.send(search_request(lab.ws_mac(0))));
+
+  auto on0 = collect(ws0, lab.ws_mac(0), 0xFFF1, 2, 1000);
+  ASSERT_EQ(on0.size(), 1u);
+  EXPECT_EQ(on0.begin()->first, lab.camera(0).mac);
+  EXPECT_FALSE(ws1.receive(200, 0xFFF1)) << "segment 1 got an answer to a search on segment 0";
+  auto ev = lab.events();
+  for (const sim_event_t& e : ev) EXPECT_EQ(e.camera, 0) << "camera 1 heard " << e.channel;
+
+  ASSERT_TRUE(ws1.send(search_request(lab.ws_mac(1))));
+  auto on1 = collect(ws1, lab.ws_mac(1), 0xFFF1, 1, 2000);
+  ASSERT_EQ(on1.size(), 1u);
+  EXPECT_EQ(on1.begin()->first, lab.camera(1).mac);
+  EXPECT_EQ(on1.begin()->second, expected_search_answer(lab.ws_mac(1), lab, 1));
+}
+
+TEST(CamsimLab, IpQueryAnswerCarriesTheConfiguredLengthField) {
+  Lab lab({.cameras = {{.gateway = "192.0.2.1"},
+                       {.prefix = 23, .gateway = "192.0.2.254", .ip_query_len_field = 40},
+                       {.ip_query = false}}});
+  LAB_REQUIRE(lab);
+  raw_port ws(lab.ws_netns(), lab.ws_ifname(0));
+  ASSERT_TRUE(ws.ok());
+  const struct {
+    int camera;
+    bytes_t length_and_payload;
+  } rows[] = {
+      {0, {12, 0, 192, 0, 2, 10, 255, 255, 255, 0, 192, 0, 2, 1}},
+      {1, {40, 0, 192, 0, 2, 11, 255, 255, 254, 0, 192, 0, 2, 254}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE("camera " + std::to_string(row.camera));
+    ASSERT_TRUE(
+        ws.send(make_frame(lab.camera_mac(row.camera), lab.ws_mac(0), 0xFFF8, bytes_t(12, 0))));
+    auto answers = collect(ws, lab.ws_mac(0), 0xFFF8, 1, 2000);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers.begin()->first, lab.camera(row.camera).mac);
+    bytes_t want =
+        make_frame(lab.ws_mac(0), lab.camera_mac(row.camera), 0xFFF8, row.length_and_payload);
+    EXPECT_EQ(answers.begin()->second, want);
+  }
+  ASSERT_TRUE(ws.send(make_frame(lab.camera_mac(2), lab.ws_mac(0), 0xFFF8, bytes_t(12, 0))));
+  EXPECT_FALSE(ws.receive(300, 0xFFF8)) << "ip_query=false answered";
+  auto ev = lab.wait_events([](auto& e) { return count_events(e, "raw", 0xFFF8) >= 3; }, 2000);
+  EXPECT_EQ(count_events(ev, "raw", 0xFFF8), 3u) << "the unanswered query is still recorded";
+}
+
+TEST(CamsimLab, CommandFramesAreRecordedByteForByte) {
+  Lab lab({.cameras = {{}, {}}});
+  LAB_REQUIRE(lab);
+  raw_port ws(lab.ws_netns(), lab.ws_ifname(0));
+  ASSERT_TRUE(ws.ok());
+  bytes_t shell_payload = {11, 0};
+  std::string text = "echo hello";
+  shell_payload.insert(shell_payload.end(), text.begin(), text.end());
+  shell_payload.push_back(0);
+  const std::vector<bytes_t> frames = {
+      make_frame(lab.camera_mac(0), lab.ws_mac(0), 0xFFF1),  // reboot: header only
+      make_frame(lab.camera_mac(0), lab.ws_mac(0), 0xFFF3, bytes_t(16, 0x5A)),
+      make_frame(lab.camera_mac(0), lab.ws_mac(0), 0xFFF4),
+      make_frame(lab.camera_mac(0), lab.ws_mac(0), 0xFFF7, shell_payload),
+  };
+  for (const bytes_t& f : frames) ASSERT_TRUE(ws.send(f));
+
+  auto ev = lab.wait_events([](auto& e) { return e.size() >= 4; }, 2000);
+  ASSERT_EQ(ev.size(), 4u);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    SCOPED_TRACE("frame " + std::to_string(i));
+    EXPECT_EQ(ev[i].camera, 0) << "only the addressed camera records it";
+    EXPECT_EQ(ev[i].channel, "raw");
+    EXPECT_EQ(ev[i].len, frames[i].size()) << "no padding on the way";
+    EXPECT_EQ(ev[i].bytes, frames[i]);
+    EXPECT_EQ(ev[i].ethertype, frames[i][12] << 8 | frames[i][13]);
+  }
+  EXPECT_EQ(ev[0].len, 14u);
+  EXPECT_FALSE(ws.receive(200, 0xFFF1)) << "a reboot is not answered";
+}
+
+TEST(CamsimLab, SearchAnswerLenCutsAndPadsTheFrame) {
+  Lab lab({.cameras = {{.search_answer_len = 60}, {.search_answer_len = 200}, {}}});
+  LAB_REQUIRE(lab);
+  raw_port ws(lab.ws_netns(), lab.ws_ifname(0));
+  ASSERT_TRUE(ws.ok());
+  ASSERT_TRUE(ws.send(search_request(lab.ws_mac(0))));
+  auto answers = collect(ws, lab.ws_mac(0), 0xFFF1, 3, 3000);
+  ASSERT_EQ(answers.size(), 3u);
+
+  bytes_t natural0 = expected_search_answer(lab.ws_mac(0), lab, 0);
+  const bytes_t& cut = answers.find(lab.camera(0).mac)->second;
+  ASSERT_EQ(cut.size(), 60u);
+  EXPECT_EQ(cut, bytes_t(natural0.begin(), natural0.begin() + 60));
+
+  bytes_t padded_want = expected_search_answer(lab.ws_mac(0), lab, 1);
+  padded_want.resize(200, 0);
+  EXPECT_EQ(answers.find(lab.camera(1).mac)->second, padded_want);
+  EXPECT_EQ(answers.find(lab.camera(2).mac)->second.size(), 78u + 7 + 4);
+}
+
+TEST(CamsimLab, SilentCameraStillRecordsTheSearch) {
+  Lab lab({.cameras = {{.raw_search = false}, {}}});
+  LAB_REQUIRE(lab);
+  raw_port ws(lab.ws_netns(), lab.ws_ifname(0));
+  ASSERT_TRUE(ws.ok());
+  ASSERT_TRUE(ws.send(search_request(lab.ws_mac(0))));
+  auto answers = collect(ws, lab.ws_mac(0), 0xFFF1, 2, 1000);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers.begin()->first, lab.camera(1).mac);
+  auto ev = lab.wait_events([](auto& e) { return count_events(e, "raw", 0xFFF0) >= 2; }, 2000);
+  EXPECT_EQ(count_events(ev, "raw", 0xFFF0), 2u);
+}
+
+TEST(CamsimLab, SetIpChangesLaterAnswersAndTheInterface) {
+  Lab lab({.cameras = {{.gateway = "192.0.2.1"}}});
+  LAB_REQUIRE(lab);
+  raw_port ws(lab.ws_netns(), lab.ws_ifname(0));
+  ASSERT_TRUE(ws.ok());
+  bytes_t values = {192, 0, 2, 77, 255, 255, 255, 128, 192, 0, 2, 126};
+  ASSERT_TRUE(ws.send(make_frame(lab.camera_mac(0), lab.ws_mac(0), 0xFFF2, values)));
+  ASSERT_EQ(
+      lab.wait_events([](auto& e) { return count_events(e, "raw", 0xFFF2) >= 1; }, 2000).size(),
+      1u);
+
+  ASSERT_TRUE(ws.send(make_frame(lab.camera_mac(0), lab.ws_mac(0), 0xFFF8, bytes_t(12, 0))));
+  auto query = collect(ws, lab.ws_mac(0), 0xFFF8, 1, 2000);
+  ASSERT_EQ(query.size(), 1u);
+  bytes_t answer_payload(query.begin()->second.begin() + 16, query.begin()->second.end());
+  EXPECT_EQ(answer_payload, values);
+
+  ASSERT_TRUE(ws.send(search_request(lab.ws_mac(0))));
+  auto search = collect(ws, lab.ws_mac(0), 0xFFF1, 1, 2000);
+  ASSERT_EQ(search.size(), 1u);
+  EXPECT_EQ(bytes_t(search.begin()->second.begin() + 14, search.begin()->second.begin() + 18),
+            (bytes_t{192, 0, 2, 77}));
+
+  // The camera's interface moved too, and kept its on-link default route.
+  std::string cmd = "ip -n " + lab.camera_netns(0) + " -4 -o addr show dev eth0; ip -n " +
+                    lab.camera_netns(0) + " -4 route show default";
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  EXPECT_NE(out.find("inet 192.0.2.77/25"), std::string::npos) << out;
+  EXPECT_EQ(out.find("192.0.2.10/"), std::string::npos) << out;
+  EXPECT_NE(out.find("default dev eth0"), std::string::npos) << out;
+}
+
+TEST(CamsimLab, ReplyDelayHoldsTheAnswerBack) {
+  Lab lab({.cameras = {{.reply_delay_ms = 600}, {}}});
+  LAB_REQUIRE(lab);
+  raw_port ws(lab.ws_netns(), lab.ws_ifname(0));
+  ASSERT_TRUE(ws.ok());
+  auto sent = steady::now();
+  ASSERT_TRUE(ws.send(search_request(lab.ws_mac(0))));
+  std::map<std::string, std::chrono::milliseconds> arrival;
+  while (arrival.size() < 2) {
+    auto f = ws.receive(5000, 0xFFF1);
+    if (!f) break;
+    arrival[mac_key(*f, 6)] =
+        std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - sent);
+  }
+  ASSERT_EQ(arrival.size(), 2u);
+  EXPECT_GE(arrival[lab.camera(0).mac].count(), 550);
+  EXPECT_LT(arrival[lab.camera(1).mac].count(), arrival[lab.camera(0).mac].count());
+}
+
+TEST(CamsimLab, EveryCameraOfTwoFullSegmentsAnswersABurst) {
+  lab_config_t cfg{.segments = {{}, {}}};
+  for (int seg = 0; seg < 2; ++seg) {
+    for (int i = 0; i < 254; ++i) {
+      // 253 free hosts per /24 beside the workstation: one address is shared, which the
+      // raw channel does not mind.
+      std::string net = seg == 0 ? "192.0.2." : "198.51.100.";
+      cfg.cameras.push_back({.segment = seg, .ip = net + std::to_string(2 + i % 253)});
+    }
+  }
+  Lab lab(std::move(cfg));
+  LAB_REQUIRE(lab);
+  raw_port ws0(lab.ws_netns(), lab.ws_ifname(0));
+  raw_port ws1(lab.ws_netns(), lab.ws_ifname(1));
+  ASSERT_TRUE(ws0.ok() && ws1.ok());
+  // Three searches on each segment back to back, as the tool sends them.
+  for (int pass = 0; pass < 3; ++pass) {
+    ASSERT_TRUE(ws0.send(search_request(lab.ws_mac(0))));
+    ASSERT_TRUE(ws1.send(search_request(lab.ws_mac(1))));
+  }
+  auto a0 = collect(ws0, lab.ws_mac(0), 0xFFF1, 254, 10000);
+  auto a1 = collect(ws1, lab.ws_mac(1), 0xFFF1, 254, 10000);
+  std::set<std::string> s0, s1;
+  for (auto& [mac, f] : a0) s0.insert(mac);
+  for (auto& [mac, f] : a1) s1.insert(mac);
+  EXPECT_EQ(s0.size(), 254u);
+  EXPECT_EQ(s1.size(), 254u);
+  for (int n = 0; n < 508; ++n) {
+    const std::set<std::string>& s = n < 254 ? s0 : s1;
+    EXPECT_EQ(s.count(lab.camera(n).mac), 1u) << "camera " << n << " missing";
+  }
+  auto ev = lab.wait_events([](auto& e) { return count_events(e, "raw-sent", 0xFFF1) >= 3 * 508; },
+                            10000);
+  EXPECT_EQ(count_events(ev, "raw", 0xFFF0), 3u * 508);
+  EXPECT_EQ(count_events(ev, "raw-sent", 0xFFF1), 3u * 508);
+}
+
+TEST(CamsimLab, InjectedFrameReachesTheWorkstationAndIsNotRecorded) {
+  Lab lab({.cameras = {{}}});
+  LAB_REQUIRE(lab);
+  raw_port ws(lab.ws_netns(), lab.ws_ifname(0));
+  ASSERT_TRUE(ws.ok());
+  bytes_t frame = make_frame(lab.ws_mac(0), lab.camera_mac(0), 0xFFF6, {1, 2, 3});
+  ASSERT_TRUE(lab.inject(0, frame));
+  auto got = ws.receive(2000, 0xFFF6);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(*got, frame);
+  EXPECT_TRUE(lab.wait_events([](auto& e) { return !e.empty(); }, 300).empty())
+      << "camsim took its own camera's frame for a received one";
+  EXPECT_FALSE(lab.inject(5, frame)) << "no camera 5";
+}
+
+// ---- the fixture and the lab script ----
+
+TEST(LabFixture, BuildsTheRequestedTopology) {
+  Lab lab(
+      {.segments = {{}, {.ws_ip = "203.0.113.9", .prefix = 25, .ws_mac = "02:AA:00:00:00:01"}},
+       .cameras = {{.segment = 1, .mac = "02-00-5E-00-00-10", .ip = "203.0.113.20", .prefix = 25}},
+       .add_tun = true,
+       .start_camsim = false});
+  LAB_REQUIRE(lab);
+  EXPECT_EQ(lab.ws_ip(0), "192.0.2.1");
+  EXPECT_EQ(lab.ws_ip(1), "203.0.113.9");
+  EXPECT_EQ(lab.ws_mac(0), (mac_bytes_t{0x02, 0, 0, 0, 0xFF, 0x00}));
+  EXPECT_EQ(lab.ws_mac(1), (mac_bytes_t{0x02, 0xAA, 0, 0, 0, 0x01}));
+  EXPECT_EQ(lab.camera(0).mac, "02:00:5e:00:00:10");
+  EXPECT_EQ(lab.camsim_pid(), -1);
+
+  auto hw = [](const std::string& ifname, int request) {
+    ifreq ifr{};
+    std::snprintf(ifr.ifr_name, sizeof ifr.ifr_name, "%s", ifname.c_str());
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int rc = ioctl(fd, static_cast<unsigned long>(request), &ifr);
+    close(fd);
+    return std::make_pair(rc, ifr);
+  };
+  {
+    netns_scope in(lab.ws_netns());
+    ASSERT_TRUE(in.ok());
+    auto [rc1, eth1] = hw("eth1", SIOCGIFHWADDR);
+    ASSERT_EQ(rc1, 0);
+    EXPECT_EQ(eth1.ifr_hwaddr.sa_family, ARPHRD_ETHER);
+    EXPECT_EQ(std::memcmp(eth1.ifr_hwaddr.sa_data, lab.ws_mac(1).data(), 6), 0);
+    auto [rc2, addr] = hw("eth1", SIOCGIFADDR);
+    ASSERT_EQ(rc2, 0);
+    EXPECT_EQ(std::memcmp(addr.ifr_addr.sa_data + 2, ipv4_bytes("203.0.113.9").data(), 4), 0);
+    auto [rc3, tun] = hw("tun0", SIOCGIFHWADDR);
+    ASSERT_EQ(rc3, 0) << "no tun0";
+    EXPECT_NE(tun.ifr_hwaddr.sa_family, ARPHRD_ETHER);
+    auto [rc4, flags] = hw("tun0", SIOCGIFFLAGS);
+    ASSERT_EQ(rc4, 0);
+    EXPECT_TRUE(flags.ifr_flags & IFF_UP);
+  }
+  {
+    netns_scope in(lab.camera_netns(0));
+    ASSERT_TRUE(in.ok());
+    auto [rc, eth0] = hw("eth0", SIOCGIFHWADDR);
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(std::memcmp(eth0.ifr_hwaddr.sa_data, lab.camera_mac(0).data(), 6), 0);
+    // Everything on-link: the default route has no gateway.
+    std::ifstream routes("/proc/thread-self/net/route");
+    std::string line, found;
+    while (std::getline(routes, line)) {
+      if (line.find("\t00000000\t00000000\t") != std::string::npos) found = line;
+    }
+    EXPECT_EQ(found.rfind("eth0\t", 0), 0u) << "no on-link default route: " << found;
+  }
+  // A thread that left the scope is back in the test's own namespace.
+  EXPECT_EQ(if_nametoindex("tun0"), 0u);
+}
+
+TEST(LabFixture, NoNamespaceOfTheLabIsLeftAfterItsEnd) {
+  std::string id;
+  {
+    Lab lab({.segments = {{}, {}}, .cameras = {{.segment = 0}, {.segment = 1}}});
+    LAB_REQUIRE(lab);
+    id = lab.lab_id();
+    EXPECT_EQ(lab_namespaces(id).size(), 4u);
+    struct stat st {};
+    EXPECT_EQ(stat(("/run/mardo-lab/" + id + "/owner.pid").c_str(), &st), 0);
+  }
+  EXPECT_TRUE(lab_namespaces(id).empty());
+  struct stat st {};
+  EXPECT_NE(stat(("/run/mardo-lab/" + id).c_str(), &st), 0) << "state of " << id << " left";
+}
+
+TEST(LabFixture, ConfigThatCannotBeBuiltIsNotOkAndBuildsNothing) {
+  const struct {
+    const char* name;
+    lab_config_t cfg;
+  } rows[] = {
+      {"camera_on_missing_segment", {.cameras = {{.segment = 3}}}},
+      {"bad_camera_mac", {.cameras = {{.mac = "02:00:00:00:00"}}}},
+      {"bad_extra_json", {.cameras = {{.extra_json = "\"a\":"}}}},
+      {"fourth_segment_without_address", {.segments = {{}, {}, {}, {}}}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Lab lab(row.cfg);
+    EXPECT_FALSE(lab.ok());
+    EXPECT_FALSE(lab.why_not().empty());
+    if (std::string(row.name) != "bad_extra_json") {
+      EXPECT_TRUE(lab_namespaces(lab.lab_id()).empty());
+    }
+  }
+}
+
+void require_lab(const Lab& lab) {
+  LAB_REQUIRE(lab);
+}
+
+TEST(LabFixture, LabRequireSkipsOutsideCiAndFailsUnderCi) {
+  Lab broken({.cameras = {{.segment = 9}}});
+  ASSERT_FALSE(broken.ok());
+  const char* saved = std::getenv("CI");
+  std::string saved_value = saved ? saved : "";
+  const struct {
+    const char* ci;
+    testing::TestPartResult::Type want;
+  } rows[] = {{nullptr, testing::TestPartResult::kSkip},
+              {"false", testing::TestPartResult::kSkip},
+              {"true", testing::TestPartResult::kFatalFailure}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.ci ? row.ci : "unset");
+    if (row.ci)
+      setenv("CI", row.ci, 1);
+    else
+      unsetenv("CI");
+    testing::TestPartResultArray results;
+    {
+      testing::ScopedFakeTestPartResultReporter reporter(
+          testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+      require_lab(broken);
+    }
+    ASSERT_EQ(results.size(), 1);
+    EXPECT_EQ(results.GetTestPartResult(0).type(), row.want);
+    EXPECT_NE(std::string(results.GetTestPartResult(0).message()).find(broken.why_not()),
+              std::string::npos);
+  }
+  if (saved)
+    setenv("CI", saved_value.c_str(), 1);
+  else
+    unsetenv("CI");
+}
+
+int run_script(const std::string& args, pid_t owner = getpid()) {
+  int rc = std::system(("LAB_OWNER_PID=" + std::to_string(owner) + " " + lab_script_path() + " " +
+                        args + " >/dev/null 2>&1")
+                           .c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string write_topology(const std::string& name, const std::string& text) {
+  std::string path = "/tmp/" + name + ".topology";
+  std::ofstream(path) << text;
+  return path;
+}
+
+TEST(LabScript, FailedUpRemovesWhatItMade) {
+  REQUIRE_ROOT();
+  std::string id = unique_lab_id('s');
+  // A group MAC cannot be a veth's address: the namespaces exist by the time that fails.
+  std::string topo = write_topology(id,
+                                    "segment 0 192.0.2.1/24\n"
+                                    "camera 0 0 02:00:01:00:00:01 192.0.2.10/24\n"
+                                    "camera 1 0 01:00:01:00:00:02 192.0.2.11/24\n");
+  EXPECT_NE(run_script("up " + id + " " + topo), 0);
+  EXPECT_TRUE(lab_namespaces(id).empty());
+  struct stat st {};
+  EXPECT_NE(stat(("/run/mardo-lab/" + id).c_str(), &st), 0);
+  std::remove(topo.c_str());
+}
+
+TEST(LabScript, UpWithoutPrivilegesFailsAndLeavesNothing) {
+  REQUIRE_ROOT();
+  if (std::system("command -v setpriv >/dev/null 2>&1") != 0) GTEST_SKIP() << "no setpriv";
+  std::string id = unique_lab_id('s');
+  std::string topo = write_topology(id,
+                                    "segment 0 192.0.2.1/24\n"
+                                    "camera 0 0 02:00:01:00:00:01 192.0.2.10/24\n");
+  char state[] = "/tmp/mardo-lab-state-XXXXXX";
+  ASSERT_TRUE(mkdtemp(state));
+  chmod(state, 0777);
+  chmod(topo.c_str(), 0644);
+  int rc = std::system(("MARDO_LAB_STATE=" + std::string(state) +
+                        " setpriv --reuid=65534 --regid=65534 --clear-groups " + lab_script_path() +
+                        " up " + id + " " + topo + " >/dev/null 2>&1")
+                           .c_str());
+  EXPECT_NE(WEXITSTATUS(rc), 0);
+  EXPECT_TRUE(lab_namespaces(id).empty());
+  struct stat st {};
+  EXPECT_NE(stat((std::string(state) + "/" + id).c_str(), &st), 0);
+  std::filesystem::remove_all(state);
+  std::remove(topo.c_str());
+}
+
+pid_t start_sleeper() {
+  pid_t pid = fork();
+  if (pid == 0) {
+    pause();
+    _exit(0);
+  }
+  return pid;
+}
+
+bool is_zombie(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  return text.find(") Z ") != std::string::npos;
+}
+
+TEST(LabScript, GcRemovesLabsOfEndedOwnersOnly) {
+  REQUIRE_ROOT();
+  // Owners that run while their labs are built, so no parallel gc takes the labs early.
+  pid_t reaped = start_sleeper();
+  pid_t zombie = start_sleeper();
+  ASSERT_GT(reaped, 0);
+  ASSERT_GT(zombie, 0);
+  const struct {
+    const char* name;
+    pid_t owner;
+    bool survives;
+  } rows[] = {{"owner_ended_and_reaped", reaped, false},
+              {"owner_ended_not_reaped", zombie, false},
+              {"owner_pid_reused", getpid(), false},
+              {"owner_running", getpid(), true}};
+  std::string topo = write_topology(unique_lab_id('s'),
+                                    "segment 0 192.0.2.1/24\n"
+                                    "camera 0 0 02:00:01:00:00:01 192.0.2.10/24\n");
+  std::vector<std::string> ids;
+  for (const auto& row : rows) {
+    ids.push_back(unique_lab_id('s'));
+    EXPECT_EQ(run_script("up " + ids.back() + " " + topo, row.owner), 0) << row.name;
+    EXPECT_EQ(lab_namespaces(ids.back()).size(), 3u) << row.name;
+  }
+  // The same PID with another start time is another process.
+  std::ofstream("/run/mardo-lab/" + ids[2] + "/owner.start") << "1\n";
+  kill(reaped, SIGKILL);
+  waitpid(reaped, nullptr, 0);
+  kill(zombie, SIGKILL);
+  for (int i = 0; i < 400 && !is_zombie(zombie); ++i) usleep(5000);
+  EXPECT_TRUE(is_zombie(zombie));
+
+  EXPECT_EQ(run_script("gc"), 0);
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    EXPECT_EQ(lab_namespaces(ids[i]).size(), rows[i].survives ? 3u : 0u);
+  }
+  waitpid(zombie, nullptr, 0);
+
+  const std::string& alive = ids.back();
+  EXPECT_EQ(run_script("down " + alive), 0);
+  EXPECT_EQ(run_script("down " + alive), 0) << "down twice";
+  EXPECT_TRUE(lab_namespaces(alive).empty());
+  for (const std::string& id : ids) run_script("down " + id);
+  std::remove(topo.c_str());
+}
+
+}  // namespace
+}  // namespace mardo::lab
