@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libgl-dev
   libpcap-dev libcjson-dev libzip-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-noto-cjk xvfb xauth xdotool
+  fonts-noto-cjk xvfb xauth xdotool imagemagick openbox
   iproute2 zip socat procps
 )
 

@@ -45,6 +45,30 @@ std::string format_raw_event(std::uint64_t t_ms, int camera, const mac_t& camera
   return line;
 }
 
+std::string format_endpoint(const ipv4_t& ip, std::uint16_t port) {
+  return format_ipv4(ip) + ":" + std::to_string(port);
+}
+
+std::string format_mc_event(std::uint64_t t_ms, int camera, const mac_t& camera_mac,
+                            std::string_view channel, std::string_view peer_key,
+                            std::string_view peer, std::span<const std::uint8_t> payload,
+                            std::size_t wire_len) {
+  std::string line;
+  line.reserve(160 + payload.size() * 2);
+  line += "{\"t_ms\":" + std::to_string(t_ms);
+  line += ",\"camera\":" + std::to_string(camera);
+  line += ",\"mac\":\"" + format_mac(camera_mac) + "\"";
+  line += ",\"channel\":\"";
+  line += channel;
+  line += "\",\"";
+  line += peer_key;
+  line += "\":\"";
+  line += peer;
+  line += "\",\"len\":" + std::to_string(wire_len);
+  line += ",\"hex\":\"" + hex_text(payload) + "\"}\n";
+  return line;
+}
+
 event_log::~event_log() {
   if (fd_ >= 0) ::close(fd_);
 }

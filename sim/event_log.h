@@ -7,6 +7,12 @@
 //    "src":"02:00:00:00:ff:00","len":128,"hex":"ffffffffffff..."}
 // "channel" is "raw" for a received frame and "raw-sent" for the camera's own answer;
 // "len" is the frame length on the wire, "hex" the frame bytes in lowercase hex.
+//
+// Multicast channel lines:
+//   {"t_ms":123,"camera":0,"mac":"02:00:01:00:00:00","channel":"mc","src":"192.0.2.1:9982",
+//    "len":37,"hex":"bababa5a1d000000..."}
+// "mc" is a datagram received on port 9981, with its sender; "mc-sent" an answer, with "dst"
+// in place of "src". "len" and "hex" cover the whole UDP payload, header included.
 #include <cstdint>
 #include <span>
 #include <string>
@@ -26,6 +32,15 @@ std::string hex_text(std::span<const std::uint8_t> bytes);
 std::string format_raw_event(std::uint64_t t_ms, int camera, const mac_t& camera_mac,
                              std::string_view channel, std::span<const std::uint8_t> frame,
                              std::size_t wire_len);
+
+// "ip:port" of an IPv4 socket address given as its bytes and host-order port.
+std::string format_endpoint(const ipv4_t& ip, std::uint16_t port);
+
+// One line (with its line feed) describing a datagram; `peer_key` is "src" or "dst".
+std::string format_mc_event(std::uint64_t t_ms, int camera, const mac_t& camera_mac,
+                            std::string_view channel, std::string_view peer_key,
+                            std::string_view peer, std::span<const std::uint8_t> payload,
+                            std::size_t wire_len);
 
 class event_log {
  public:

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "event_log.h"
+#include "mc_channel.h"
 #include "raw_channel.h"
 #include "sim_config.h"
 #include "sim_loop.h"
@@ -81,6 +82,11 @@ int main(int argc, char** argv) {
   }
   mardo::sim::raw_channel raw(config->cameras, loop, log);
   if (!raw.open(&error)) {
+    std::fprintf(stderr, "camsim: %s\n", error.c_str());
+    return 1;
+  }
+  mardo::sim::mc_channel mc(config->cameras, loop, log);
+  if (!mc.open(&error)) {
     std::fprintf(stderr, "camsim: %s\n", error.c_str());
     return 1;
   }

@@ -8,6 +8,7 @@
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "mc_camera.h"
 
 namespace mardo::sim {
 namespace {
@@ -184,6 +187,54 @@ int open_raw_socket(const std::string& ifname, int* ifindex, std::string* error)
   return fd;
 }
 
+int open_mc_socket(const std::string& ifname, int* ifindex, std::string* error) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = errno_text("UDP socket");
+    return -1;
+  }
+  auto fail = [&](const char* what) {
+    *error = errno_text(what);
+    ::close(fd);
+    return -1;
+  };
+  unsigned index = if_nametoindex(ifname.c_str());
+  if (index == 0) return fail(("interface " + ifname).c_str());
+  int on = 1;
+  int off = 0;
+  int ttl = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) return fail("SO_REUSEADDR");
+  set_buffer(fd, SO_RCVBUFFORCE, SO_RCVBUF, kSocketBuffer);
+  set_buffer(fd, SO_SNDBUFFORCE, SO_SNDBUF, kSocketBuffer);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(kMcCameraPort);
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    return fail("bind 0.0.0.0:9981");
+  }
+  // By interface index, not address: the membership must outlive a readdressing.
+  ip_mreqn group{};
+  std::memcpy(&group.imr_multiaddr, kMcGroup.data(), 4);
+  group.imr_ifindex = static_cast<int>(index);
+  if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &group, sizeof group) != 0) {
+    return fail("IP_ADD_MEMBERSHIP 224.0.0.99");
+  }
+  ip_mreqn iface{};
+  iface.imr_ifindex = static_cast<int>(index);
+  if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface) != 0) {
+    return fail("IP_MULTICAST_IF");
+  }
+  if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0) {
+    return fail("IP_MULTICAST_TTL");
+  }
+  // The camera is alone in its namespace: nothing there wants its own group answers.
+  setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &off, sizeof off);
+  setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
+  *ifindex = static_cast<int>(index);
+  return fd;
+}
+
 bool move_interface_address(int ifindex, const ipv4_t& old_ip, const ipv4_t& new_ip, int prefix,
                             std::string* error) {
   int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
@@ -211,6 +262,19 @@ bool move_interface_address(int ifindex, const ipv4_t& old_ip, const ipv4_t& new
             netlink_request(fd, route.hdr(), false, error);
   ::close(fd);
   return ok;
+}
+
+bool readdress_camera(sim_camera_t& cam, int ifindex, std::string* error) {
+  if (!assignable_ipv4(cam.ip)) return true;
+  int prefix = netmask_prefix(cam.netmask);
+  if (prefix <= 0) prefix = 32;
+  bool moved = false;
+  bool entered = in_netns(
+      cam.netns,
+      [&] { moved = move_interface_address(ifindex, cam.iface_ip, cam.ip, prefix, error); }, error);
+  if (!entered || !moved) return false;
+  cam.iface_ip = cam.ip;
+  return true;
 }
 
 bool assignable_ipv4(const ipv4_t& ip) {

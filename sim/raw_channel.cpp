@@ -58,7 +58,6 @@ bool raw_channel::open(std::string* error) {
       *error = "camera " + std::to_string(i) + " (" + cam.netns + "): " + why;
       return false;
     }
-    port.iface_ip = cam.ip;
     if (!loop_.add(port.fd, EPOLLIN, [this, i](std::uint32_t ev) { on_event(i, ev); })) {
       *error = "camera " + std::to_string(i) + ": cannot watch its socket";
       return false;
@@ -151,21 +150,9 @@ void raw_channel::flush(std::size_t index) {
 }
 
 void raw_channel::move_address(std::size_t index) {
-  port_t& port = ports_[index];
-  const sim_camera_t& cam = cameras_[index];
-  // An address no interface may carry stays in the camera's answers only.
-  if (!assignable_ipv4(cam.ip)) return;
-  int prefix = netmask_prefix(cam.netmask);
-  if (prefix <= 0) prefix = 32;
+  sim_camera_t& cam = cameras_[index];
   std::string why;
-  bool moved = false;
-  bool entered = in_netns(
-      cam.netns,
-      [&] { moved = move_interface_address(port.ifindex, port.iface_ip, cam.ip, prefix, &why); },
-      &why);
-  if (entered && moved) {
-    port.iface_ip = cam.ip;
-  } else {
+  if (!readdress_camera(cam, ports_[index].ifindex, &why)) {
     std::fprintf(stderr, "camsim: camera %zu: cannot readdress %s: %s\n", index, cam.ifname.c_str(),
                  why.c_str());
   }

@@ -27,7 +27,6 @@ class raw_channel {
   struct port_t {
     int fd = -1;
     int ifindex = 0;
-    ipv4_t iface_ip{};                              // the address the interface carries now
     std::deque<std::vector<std::uint8_t>> pending;  // answers the socket had no room for
   };
 

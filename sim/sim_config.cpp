@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 namespace mardo::sim {
@@ -56,6 +57,59 @@ class camera_reader {
     out = static_cast<int>(v);
   }
 
+  void uint32(const char* key, std::optional<std::uint32_t>& out) {
+    const cJSON* item = member(key, false);
+    if (!item) return;
+    double v = cJSON_IsNumber(item) ? item->valuedouble : -1;
+    if (v != std::floor(v) || v < 0 || v > 4294967295.0) {
+      return fail(key, "not a whole number in 0..4294967295");
+    }
+    out = static_cast<std::uint32_t>(v);
+  }
+
+  void dest(const char* key, std::optional<mc_dest_t>& out) {
+    const cJSON* item = member(key, false);
+    if (!item) return;
+    std::string v = cJSON_IsString(item) ? item->valuestring : "";
+    if (v == "requester") {
+      out = mc_dest_t::requester;
+    } else if (v == "group") {
+      out = mc_dest_t::group;
+    } else {
+      fail(key, "not \"requester\" or \"group\"");
+    }
+  }
+
+  // Any JSON value, kept as its text; stored under `as` (the member name on the wire).
+  void raw_value(const char* key, const char* as,
+                 std::vector<std::pair<std::string, std::string>>& out) {
+    const cJSON* item = member(key, false);
+    if (!item) return;
+    std::unique_ptr<char, decltype(&cJSON_free)> text(cJSON_PrintUnformatted(item), &cJSON_free);
+    if (!text) return fail(key, "cannot be printed");
+    out.emplace_back(as, text.get());
+  }
+
+  // The member's array of objects, each handed to fn with a reader of its own.
+  template <typename Fn>
+  void objects(const char* key, Fn&& fn) {
+    const cJSON* item = member(key, false);
+    if (!item) return;
+    if (!cJSON_IsArray(item)) return fail(key, "not an array");
+    int index = 0;
+    for (const cJSON* e = item->child; e && ok_; e = e->next, ++index) {
+      std::string at = std::string(key) + "[" + std::to_string(index) + "]";
+      if (!cJSON_IsObject(e)) return fail(at.c_str(), "not an object");
+      camera_reader r(e, prefix_ + "." + at, error_);
+      fn(r);
+      if (!r.ok()) ok_ = false;
+    }
+  }
+
+  bool has(const char* key) const {
+    return ok_ && cJSON_GetObjectItemCaseSensitive(object_, key) != nullptr;
+  }
+
   void mac(const char* key, mac_t& out) {
     std::string s;
     const cJSON* item = member(key, true);
@@ -96,6 +150,32 @@ class camera_reader {
   bool ok_ = true;
 };
 
+// Members both answer lists share; `names` are the JSON members an element may replace,
+// each with its name on the wire.
+std::vector<mc_answer_t> read_answers(
+    camera_reader& r, const char* key,
+    std::initializer_list<std::pair<const char*, const char*>> names) {
+  std::vector<mc_answer_t> out;
+  r.objects(key, [&](camera_reader& e) {
+    mc_answer_t a;
+    e.integer("delay_ms", a.delay_ms, 0, kMaxReplyDelayMs);
+    e.dest("to", a.to);
+    for (const auto& [config_name, wire_name] : names)
+      e.raw_value(config_name, wire_name, a.members);
+    if (e.has("text")) {
+      std::string text;
+      e.text("text", text);
+      if (text.size() > static_cast<std::size_t>(kMaxMcDatagram - 8))
+        e.fail("text", "longer than one datagram");
+      a.text = std::move(text);
+    }
+    e.uint32("identify", a.identify);
+    e.uint32("data_len", a.data_len);
+    out.push_back(std::move(a));
+  });
+  return out;
+}
+
 std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::string* error) {
   std::string prefix = "cameras[" + std::to_string(index) + "]";
   if (!cJSON_IsObject(object)) {
@@ -119,7 +199,30 @@ std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::str
   r.integer("ip_query_len_field", cam.ip_query_len_field, 0, 0xFFFF);
   r.integer("reply_delay_ms", cam.reply_delay_ms, 0, kMaxReplyDelayMs);
   r.flag("set_ip_moves_interface", cam.set_ip_moves_interface);
+  r.flag("mc_search", cam.mc_search);
+  r.flag("mc_modify", cam.mc_modify);
   if (!r.ok()) return std::nullopt;
+  cam.mc_mac = format_mac_upper(cam.mac);
+  r.text("mc_mac", cam.mc_mac);
+  std::optional<mc_dest_t> reply_to;
+  r.dest("mc_reply_to", reply_to);
+  if (reply_to) cam.mc_reply_to = *reply_to;
+  r.text("mc_modify_err", cam.mc_modify_err);
+  if (r.has("mc_answers")) {
+    cam.mc_answers = read_answers(r, "mc_answers",
+                                  {{"ip", "ip"},
+                                   {"netmask", "netmask"},
+                                   {"gateway", "gateway"},
+                                   {"mac", "mac"},
+                                   {"version", "version"},
+                                   {"model", "model"}});
+  }
+  if (r.has("mc_modify_answers")) {
+    cam.mc_modify_answers =
+        read_answers(r, "mc_modify_answers", {{"mac", "mac"}, {"err", "errMsg"}});
+  }
+  if (!r.ok()) return std::nullopt;
+  cam.iface_ip = cam.ip;
 
   if (cam.netns.empty() || cam.netns.find('/') != std::string::npos || cam.netns == "." ||
       cam.netns == "..") {
@@ -202,6 +305,14 @@ std::string format_mac(const std::uint8_t* mac) {
     if (i > 0) text += ':';
     text += kDigits[mac[i] >> 4];
     text += kDigits[mac[i] & 0xF];
+  }
+  return text;
+}
+
+std::string format_mac_upper(const mac_t& mac) {
+  std::string text = format_mac(mac);
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
   }
   return text;
 }

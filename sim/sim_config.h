@@ -16,12 +16,42 @@
 //   ip_query (bool, true)          answer the 0xFFF8 query
 //   ip_query_len_field (int, 12)   length field of the 0xFFF8 answer; the payload stays 12 bytes
 //   reply_delay_ms (int, 0)        delay before every answer
-//   set_ip_moves_interface (bool, true)  a 0xFFF2 set-IP also readdresses the interface
+//   set_ip_moves_interface (bool, true)  a 0xFFF2 set-IP or an accepted modifyDevIp also
+//                                  readdresses the interface
+//
+// Multicast JSON channel (UDP 224.0.0.99:9981; answers go to port 9982):
+//   mc_search (bool, true)         answer "devSearch"
+//   mc_modify (bool, true)         answer (and act on) "modifyDevIp"
+//   mc_mac (string, the MAC as "02:AB:..", uppercase)   "mac" text exactly as sent; a
+//                                  modifyDevIp is for this camera when its "mac" equals this
+//                                  text ignoring letter case and ":"/"-"
+//   mc_reply_to ("requester")      "requester": to the request's source address and port;
+//                                  "group": to 224.0.0.99:9982
+//   mc_modify_err ("noerror")      "errMsg" of the modifyDevIp answer; only "noerror" makes the
+//                                  camera take the new addresses
+//   mc_answers ([{}])              one devSearch answer per element, each an object of optional
+//                                  overrides:
+//       delay_ms (int)             from the request's arrival, reply_delay_ms added
+//       to ("requester"|"group")   instead of mc_reply_to
+//       ip, netmask, gateway, mac, version, model (any JSON value)   replace that member's
+//                                  value in this answer only
+//       text (string)              sent instead of the generated JSON
+//       identify (uint32)          header identify instead of 0x5ABABABA
+//       data_len (uint32)          header length instead of the text's; the whole text is sent
+//   mc_modify_answers ([{}])       the same for the modifyDevIp answer, with "mac" and
+//                                  "err" (the "errMsg" value) as the members to replace
+// A request counts only with identify 0x5ABABABA and a length of 1 up to the bytes that
+// follow; its text ends there or at a NUL. Other datagrams, other "cmd"s and texts that are
+// not a JSON object are only recorded. A modifyDevIp whose ip, netmask or gateway is not a
+// dotted address (blanks around it are allowed; an empty gateway means 0.0.0.0) changes
+// nothing and is answered with errMsg "invalid param". An undelayed answer leaves before the
+// camera moves to its new address.
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace mardo::sim {
@@ -33,6 +63,21 @@ using ipv4_t = std::array<std::uint8_t, 4>;
 inline constexpr int kMaxFrame = 1514;  // veth MTU 1500 plus the Ethernet header
 inline constexpr int kText44Size = 34;  // offsets 44..77 of the search answer
 inline constexpr int kMaxReplyDelayMs = 60000;
+// UDP payload of one datagram over IPv4, header included.
+inline constexpr int kMaxMcDatagram = 65507;
+
+enum class mc_dest_t { requester, group };
+
+// One answer to a multicast request; what is not set comes from the camera.
+struct mc_answer_t {
+  int delay_ms = 0;
+  std::optional<mc_dest_t> to;
+  // Member name ("ip", "errMsg", ...) and the JSON value replacing it, as JSON text.
+  std::vector<std::pair<std::string, std::string>> members;
+  std::optional<std::string> text;
+  std::optional<std::uint32_t> identify;
+  std::optional<std::uint32_t> data_len;
+};
 
 struct sim_camera_t {
   std::string netns;
@@ -52,6 +97,19 @@ struct sim_camera_t {
   int ip_query_len_field = 12;
   int reply_delay_ms = 0;
   bool set_ip_moves_interface = true;
+
+  // Multicast channel behaviour.
+  bool mc_search = true;
+  bool mc_modify = true;
+  std::string mc_mac;  // the config reader fills in the uppercase default
+  mc_dest_t mc_reply_to = mc_dest_t::requester;
+  std::string mc_modify_err = "noerror";
+  std::vector<mc_answer_t> mc_answers{mc_answer_t{}};
+  std::vector<mc_answer_t> mc_modify_answers{mc_answer_t{}};
+
+  // Run-time state, not configuration: the address the interface carries now. Both channels
+  // readdress it, and a move must delete what is really there.
+  ipv4_t iface_ip{};
 };
 
 struct sim_config_t {
@@ -67,6 +125,8 @@ std::optional<ipv4_t> parse_ipv4(std::string_view text);
 // Lowercase, colon-separated: the form the event log uses.
 std::string format_mac(const mac_t& mac);
 std::string format_mac(const std::uint8_t* mac);
+// Uppercase, colon-separated: the default "mac" text of the multicast answers.
+std::string format_mac_upper(const mac_t& mac);
 std::string format_ipv4(const ipv4_t& ip);
 // Prefix length of a contiguous netmask, or -1.
 int netmask_prefix(const ipv4_t& netmask);

@@ -26,6 +26,7 @@ constexpr mode_t kDirMode = 0700;
 constexpr mode_t kFileMode = 0600;
 
 std::atomic<std::uint64_t> lost_lines{0};
+std::atomic<console_window*> event_view{nullptr};
 // Set when the writer is destroyed at exit, so that lines handed over by later static
 // destructors are dropped instead of reaching a dead object.
 std::atomic<bool> writer_gone{false};
@@ -210,8 +211,16 @@ event_writer& writer() {
 
 }  // namespace
 
+void set_event_view(console_window* window) {
+  event_view.store(window, std::memory_order_release);
+}
+
 void log_event(const char* line) {
   if (line == nullptr) return;
+  if (console_window* view = event_view.load(std::memory_order_acquire);
+      view != nullptr && view->is_visible()) {
+    view->write_event(line);
+  }
   if (writer_gone.load(std::memory_order_acquire)) {
     lost_lines.fetch_add(1, std::memory_order_relaxed);
     return;

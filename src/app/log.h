@@ -17,6 +17,9 @@ class console_window {
   virtual bool is_visible() const = 0;
   // One whole line, written in one piece so concurrent lines never split each other.
   virtual void write(std::string_view line) = 0;
+  // One line handed to log_event, while the view is visible; a view without a place for
+  // event lines ignores it. Called from any thread.
+  virtual void write_event(std::string_view line) { static_cast<void>(line); }
 };
 
 // The console of the command-line front end (--console): standard output, shown and hidden
@@ -49,9 +52,15 @@ void log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // nothing is formatted while the console is hidden.
 std::uint64_t formatted_line_count();
 
+// The view that is also shown log_event's lines while it is visible (null: none). A console
+// with an event pane registers itself once it has been created and withdraws before it goes;
+// it must outlive all logging, like the installed view.
+void set_event_view(console_window* window);
+
 // Hands one finished line to the event log. Returns at once and never fails visibly;
 // lines are appended in the background to events-YYYYMMDD.log in $XDG_STATE_HOME/mardo/
-// (default ~/.local/state/mardo/).
+// (default ~/.local/state/mardo/), and shown in the event view while it is visible (nothing is
+// handed to a hidden one).
 void log_event(const char* line);
 
 // Waits (bounded) until every line handed over so far is in its file. For orderly ends.

@@ -190,7 +190,14 @@ void device_search::run_controller() {
       std::memcpy(frame + 6, adapter->aucMac, 6);
       cap_send_frame(adapter->pCapHandle, frame, kSearchFrameSize);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kSearchPassPauseMs));
+    // The pause after the last pass ends with the search: the passes began only after the
+    // adapters were opened, and the timer, not the pause, decides when answering stops.
+    const auto pause_end =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kSearchPassPauseMs);
+    while (std::chrono::steady_clock::now() < pause_end &&
+           (pass + 1 < kSearchPasses || state_.searching.load() != 0)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   senders.clear();
 

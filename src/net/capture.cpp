@@ -36,6 +36,7 @@ struct capture_library {
   set_int_fn set_promisc = nullptr;
   set_int_fn set_timeout = nullptr;
   set_int_fn set_immediate_mode = nullptr;
+  set_int_fn set_buffer_size = nullptr;
   activate_fn activate = nullptr;
   freecode_fn freecode = nullptr;
   setnonblock_fn setnonblock = nullptr;
@@ -94,6 +95,7 @@ void resolve_extras(capture_library& l) {
   l.set_timeout = resolve<set_int_fn>(l.module, "pcap_set_timeout");
   l.set_immediate_mode = resolve<set_int_fn>(l.module, "pcap_set_immediate_mode");
   l.activate = resolve<activate_fn>(l.module, "pcap_activate");
+  l.set_buffer_size = resolve<set_int_fn>(l.module, "pcap_set_buffer_size");
   l.freecode = resolve<freecode_fn>(l.module, "pcap_freecode");
   l.setnonblock = resolve<setnonblock_fn>(l.module, "pcap_setnonblock");
   l.selectable_fd = resolve<selectable_fd_fn>(l.module, "pcap_get_selectable_fd");
@@ -184,6 +186,8 @@ pcap_t* cap_open_adapter(const char* device) {
       l.set_promisc(h, kCapPromisc);
       l.set_timeout(h, kCapTimeoutMs);
       l.set_immediate_mode(h, 1);
+      // A search answer burst from a few hundred cameras must fit the capture ring.
+      if (l.set_buffer_size) l.set_buffer_size(h, kCapBufferBytes);
       // Warnings (positive results) still leave a usable handle.
       if (l.activate(h) >= 0) return make_timed(h);
       l.close.load()(h);

@@ -10,6 +10,8 @@ namespace mardo {
 inline constexpr int kCapSnapLen = 65536;
 inline constexpr int kCapPromisc = 1;
 inline constexpr int kCapTimeoutMs = 1;
+// Kernel capture buffer of the adapters' handles.
+inline constexpr int kCapBufferBytes = 32 * 1024 * 1024;
 
 // Loads libpcap and resolves pcap_open_live, pcap_close, pcap_next_ex, pcap_sendpacket,
 // pcap_compile, pcap_setfilter in that order, each kept as soon as it is found. True when

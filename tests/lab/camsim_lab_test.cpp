@@ -1,10 +1,14 @@
 // The simulator and the lab on their own, without the tool's code: a hand-driven
-// AF_PACKET station in the workstation namespace talks to camsim's cameras.
+// AF_PACKET station (and UDP sockets for the multicast channel) in the workstation
+// namespace talks to camsim's cameras.
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <net/if.h>
 #include <net/if_arp.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -12,12 +16,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -358,6 +365,450 @@ TEST(CamsimLab, InjectedFrameReachesTheWorkstationAndIsNotRecorded) {
   EXPECT_TRUE(lab.wait_events([](auto& e) { return !e.empty(); }, 300).empty())
       << "camsim took its own camera's frame for a received one";
   EXPECT_FALSE(lab.inject(5, frame)) << "no camera 5";
+}
+
+// ---- the multicast channel ----
+
+constexpr std::uint32_t kMcIdentify = 0x5ABABABA;
+const char kMcSearch[] = R"({"cmd":"devSearch", "type":1})";
+
+// Header from its field table: identify and text length, both little-endian.
+bytes_t mc_datagram(const std::string& text, std::uint32_t identify = kMcIdentify,
+                    std::optional<std::uint32_t> length = std::nullopt) {
+  bytes_t d;
+  for (std::uint32_t v : {identify, length.value_or(static_cast<std::uint32_t>(text.size()))}) {
+    for (int i = 0; i < 4; ++i) d.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  d.insert(d.end(), text.begin(), text.end());
+  return d;
+}
+
+std::uint32_t le32_at(const bytes_t& d, std::size_t at) {
+  return std::uint32_t{d.at(at)} | std::uint32_t{d.at(at + 1)} << 8 |
+         std::uint32_t{d.at(at + 2)} << 16 | std::uint32_t{d.at(at + 3)} << 24;
+}
+
+std::string text_after_header(const bytes_t& d) {
+  return d.size() < 8 ? std::string() : std::string(d.begin() + 8, d.end());
+}
+
+// The search answer text written out member by member, independent of camsim's builder.
+std::string search_rsp(const std::string& mac, const std::string& ip, const std::string& netmask,
+                       const std::string& gateway, const std::string& version,
+                       const std::string& model) {
+  return R"({"cmd":"devSearchRsp","type":1,"mac":")" + mac + R"(","ip":")" + ip +
+         R"(","netmask":")" + netmask + R"(","gateway":")" + gateway + R"(","version":")" +
+         version + R"(","model":")" + model + "\"}";
+}
+
+// The tool's IP-change request: one member a line, nothing escaped.
+std::string modify_request(const std::string& mac, const std::string& ip,
+                           const std::string& netmask, const std::string& gateway) {
+  return "{\n\"cmd\":\"modifyDevIp\",\n\"mac\":\"" + mac + "\",\n\"ip\":\"" + ip +
+         "\",\n\"netmask\":\"" + netmask + "\",\n\"gateway\":\"" + gateway + "\"\n}";
+}
+
+std::string upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The tool's side of the channel on one segment, by hand: requests leave from
+// <ws address>:9982, where unicast answers arrive; a second socket bound to
+// 224.0.0.99:9982 and joined on the segment's interface only gets the group answers.
+class mc_station {
+ public:
+  struct answer_t {
+    bytes_t payload;
+    std::string from;  // "ip:port"
+    bool to_group = false;
+    steady::time_point at;
+  };
+
+  mc_station(const Lab& lab, int segment) {
+    netns_scope in(lab.ws_netns());
+    if (!in.ok()) return;
+    in_addr local{};
+    inet_pton(AF_INET, lab.ws_ip(segment).c_str(), &local);
+    in_addr group{};
+    inet_pton(AF_INET, "224.0.0.99", &group);
+    unicast_ = open_socket(local);
+    group_ = open_socket(group);
+    if (unicast_ < 0 || group_ < 0) return;
+    int ttl = 1;
+    int off = 0;
+    ip_mreq membership{group, local};
+    ok_ = setsockopt(unicast_, IPPROTO_IP, IP_MULTICAST_IF, &local, sizeof local) == 0 &&
+          setsockopt(unicast_, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) == 0 &&
+          setsockopt(group_, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) == 0 &&
+          setsockopt(group_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) == 0;
+  }
+  ~mc_station() {
+    if (unicast_ >= 0) ::close(unicast_);
+    if (group_ >= 0) ::close(group_);
+  }
+  mc_station(const mc_station&) = delete;
+  mc_station& operator=(const mc_station&) = delete;
+
+  bool ok() const { return ok_; }
+
+  // To 224.0.0.99:9981, or to `to` (a camera's address) port 9981.
+  bool send(const bytes_t& datagram, const std::string& to = "224.0.0.99") const {
+    sockaddr_in dst{};
+    dst.sin_family = AF_INET;
+    dst.sin_port = htons(9981);
+    inet_pton(AF_INET, to.c_str(), &dst.sin_addr);
+    return sendto(unicast_, datagram.data(), datagram.size(), 0,
+                  reinterpret_cast<const sockaddr*>(&dst),
+                  sizeof dst) == static_cast<ssize_t>(datagram.size());
+  }
+
+  // Answers on either socket until `want` arrived or timeout_ms passed.
+  std::vector<answer_t> collect(std::size_t want, int timeout_ms) const {
+    std::vector<answer_t> got;
+    auto deadline = steady::now() + std::chrono::milliseconds(timeout_ms);
+    std::vector<std::uint8_t> buf(65536);
+    while (got.size() < want) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady::now());
+      if (left.count() <= 0) break;
+      pollfd p[2] = {{unicast_, POLLIN, 0}, {group_, POLLIN, 0}};
+      int n = poll(p, 2, static_cast<int>(left.count()));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      for (int i = 0; i < 2; ++i) {
+        if (!(p[i].revents & POLLIN)) continue;
+        sockaddr_in from{};
+        socklen_t from_len = sizeof from;
+        ssize_t len = recvfrom(p[i].fd, buf.data(), buf.size(), MSG_DONTWAIT,
+                               reinterpret_cast<sockaddr*>(&from), &from_len);
+        if (len < 0) continue;
+        char ip[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
+        got.push_back({bytes_t(buf.begin(), buf.begin() + len),
+                       std::string(ip) + ":" + std::to_string(ntohs(from.sin_port)), i == 1,
+                       steady::now()});
+      }
+    }
+    return got;
+  }
+
+ private:
+  static int open_socket(in_addr addr) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int on = 1;
+    // Room for the answers of two full segments at once.
+    int size = 8 * 1024 * 1024;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
+      setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(9982);
+    local.sin_addr = addr;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+      ::close(fd);
+      return -1;
+    }
+    return fd;
+  }
+
+  int unicast_ = -1;
+  int group_ = -1;
+  bool ok_ = false;
+};
+
+// The answers keyed by the camera address they came from ("192.0.2.10:9981").
+std::multimap<std::string, mc_station::answer_t> by_sender(
+    const std::vector<mc_station::answer_t>& answers) {
+  std::multimap<std::string, mc_station::answer_t> out;
+  for (const auto& a : answers) out.emplace(a.from, a);
+  return out;
+}
+
+std::size_t count_channel(const std::vector<sim_event_t>& ev, const std::string& channel) {
+  std::size_t n = 0;
+  for (const sim_event_t& e : ev) n += e.channel == channel;
+  return n;
+}
+
+std::string interface_state(const Lab& lab, int camera) {
+  std::string cmd = "ip -n " + lab.camera_netns(camera) + " -4 -o addr show dev eth0; ip -n " +
+                    lab.camera_netns(camera) + " -4 route show default";
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  return out;
+}
+
+TEST(CamsimLab, McSearchIsAnsweredToTheRequesterOrTheGroup) {
+  Lab lab(
+      {.cameras = {{.mac = "02:00:5e:0a:0b:0c", .version = "V2.4.1 build 250101", .model = "BOX-1"},
+                   {.gateway = "192.0.2.1", .extra_json = R"("mc_reply_to":"group")"},
+                   {.extra_json = R"("mc_search":false)"}}});
+  LAB_REQUIRE(lab);
+  mc_station ws(lab, 0);
+  ASSERT_TRUE(ws.ok());
+  ASSERT_TRUE(ws.send(mc_datagram(kMcSearch)));
+  auto answers = by_sender(ws.collect(3, 1000));
+  ASSERT_EQ(answers.size(), 2u) << "mc_search=false must stay silent";
+
+  ASSERT_EQ(answers.count("192.0.2.10:9981"), 1u);
+  const auto& unicast = answers.find("192.0.2.10:9981")->second;
+  EXPECT_FALSE(unicast.to_group);
+  std::string text0 = search_rsp("02:00:5E:0A:0B:0C", "192.0.2.10", "255.255.255.0", "0.0.0.0",
+                                 "V2.4.1 build 250101", "BOX-1");
+  EXPECT_EQ(unicast.payload, mc_datagram(text0)) << "default mac text: uppercase with \":\"";
+  EXPECT_EQ(le32_at(unicast.payload, 0), kMcIdentify);
+  EXPECT_EQ(le32_at(unicast.payload, 4), unicast.payload.size() - 8);
+
+  ASSERT_EQ(answers.count("192.0.2.11:9981"), 1u);
+  const auto& group = answers.find("192.0.2.11:9981")->second;
+  EXPECT_TRUE(group.to_group);
+  std::string text1 = search_rsp(upper(lab.camera(1).mac), "192.0.2.11", "255.255.255.0",
+                                 "192.0.2.1", "V1.0.0", "IPC");
+  EXPECT_EQ(group.payload, mc_datagram(text1));
+
+  // Every camera recorded the request; the two answers are recorded with where they went.
+  auto ev = lab.wait_events(
+      [](auto& e) { return count_channel(e, "mc") >= 3 && count_channel(e, "mc-sent") >= 2; },
+      2000);
+  ASSERT_EQ(count_channel(ev, "mc"), 3u);
+  ASSERT_EQ(count_channel(ev, "mc-sent"), 2u);
+  std::map<int, std::string> sent_to;
+  for (const sim_event_t& e : ev) {
+    SCOPED_TRACE(e.channel + " of camera " + std::to_string(e.camera));
+    EXPECT_EQ(e.mac, lab.camera(e.camera).mac);
+    if (e.channel == "mc") {
+      EXPECT_EQ(e.src, "192.0.2.1:9982");
+      EXPECT_EQ(e.len, 37u);
+      EXPECT_EQ(e.bytes, mc_datagram(kMcSearch));
+      EXPECT_EQ(e.text(), kMcSearch);
+    } else {
+      sent_to[e.camera] = e.dst;
+      EXPECT_EQ(e.len, e.bytes.size());
+      EXPECT_EQ(e.text(), e.camera == 0 ? text0 : text1);
+    }
+  }
+  EXPECT_EQ(sent_to, (std::map<int, std::string>{{0, "192.0.2.1:9982"}, {1, "224.0.0.99:9982"}}));
+}
+
+TEST(CamsimLab, McAnswerListShapesEachAnswer) {
+  Lab lab({.cameras = {
+               {.extra_json = R"("mc_answers":[{},
+                  {"delay_ms":600,"to":"group","ip":"198.51.100.9","model":7},
+                  {"identify":305419896,"data_len":3},
+                  {"text":"not json, \"quoted\"","data_len":0}])"},
+               {.reply_delay_ms = 300, .extra_json = R"("mc_answers":[{"delay_ms":200}])"},
+           }});
+  LAB_REQUIRE(lab);
+  mc_station ws(lab, 0);
+  ASSERT_TRUE(ws.ok());
+  auto sent = steady::now();
+  ASSERT_TRUE(ws.send(mc_datagram(kMcSearch)));
+  auto got = ws.collect(5, 4000);
+  ASSERT_EQ(got.size(), 5u);
+  auto answers = by_sender(got);
+  auto since = [&](const mc_station::answer_t& a) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(a.at - sent).count();
+  };
+
+  std::vector<mc_station::answer_t> cam0;
+  for (auto [it, end] = answers.equal_range("192.0.2.10:9981"); it != end; ++it) {
+    cam0.push_back(it->second);
+  }
+  ASSERT_EQ(cam0.size(), 4u);
+  std::string natural = search_rsp(upper(lab.camera(0).mac), "192.0.2.10", "255.255.255.0",
+                                   "0.0.0.0", "V1.0.0", "IPC");
+  // The three undelayed answers keep their list order; the delayed one comes last.
+  EXPECT_EQ(cam0[0].payload, mc_datagram(natural));
+  EXPECT_EQ(cam0[1].payload, mc_datagram(natural, 0x12345678, 3))
+      << "the header lies, the datagram still carries the whole text";
+  EXPECT_EQ(cam0[2].payload, mc_datagram("not json, \"quoted\"", kMcIdentify, 0));
+  const auto& late = cam0[3];
+  EXPECT_TRUE(late.to_group);
+  EXPECT_EQ(text_after_header(late.payload),
+            R"({"cmd":"devSearchRsp","type":1,"mac":")" + upper(lab.camera(0).mac) +
+                R"(","ip":"198.51.100.9","netmask":"255.255.255.0","gateway":"0.0.0.0",)"
+                R"("version":"V1.0.0","model":7})");
+  EXPECT_GE(since(late), 550);
+  EXPECT_LT(since(cam0[0]), 550);
+
+  ASSERT_EQ(answers.count("192.0.2.11:9981"), 1u);
+  EXPECT_GE(since(answers.find("192.0.2.11:9981")->second), 450)
+      << "reply_delay_ms adds to the answer's own delay";
+}
+
+TEST(CamsimLab, McModifyMatchesTheMacIgnoringCaseAndMovesTheCamera) {
+  Lab lab(
+      {.cameras = {{.mac = "02:ab:01:00:00:01"},
+                   {.mac = "02:ab:01:00:00:02", .extra_json = R"("mc_modify_err":"busy")"},
+                   {.mac = "02:ab:01:00:00:03", .extra_json = R"("mc_mac":"02-ab-01-00-00-03")"},
+                   {.mac = "02:ab:01:00:00:04", .extra_json = R"("mc_modify":false)"}}});
+  LAB_REQUIRE(lab);
+  mc_station ws(lab, 0);
+  ASSERT_TRUE(ws.ok());
+  const struct {
+    const char* name;
+    std::string request_mac;
+    std::string answer;  // empty: no answer
+  } rows[] = {
+      {"lowercase_request_for_uppercase_camera", "02:ab:01:00:00:01",
+       R"({"cmd":"modifyDevIpRsp","mac":"02:AB:01:00:00:01","errMsg":"noerror"})"},
+      {"camera_reports_an_error", "02:AB:01:00:00:02",
+       R"({"cmd":"modifyDevIpRsp","mac":"02:AB:01:00:00:02","errMsg":"busy"})"},
+      {"camera_writes_lowercase_dashes", "02:AB:01:00:00:03",
+       R"({"cmd":"modifyDevIpRsp","mac":"02-ab-01-00-00-03","errMsg":"noerror"})"},
+      {"camera_ignores_ip_changes", "02:AB:01:00:00:04", ""},
+      {"no_such_camera", "02:AB:01:00:00:05", ""},
+  };
+  int camera = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string new_ip = "192.0.2." + std::to_string(70 + camera++);
+    ASSERT_TRUE(ws.send(
+        mc_datagram(modify_request(row.request_mac, new_ip, "255.255.255.128", "192.0.2.126"))));
+    auto got = ws.collect(1, row.answer.empty() ? 400 : 2000);
+    if (row.answer.empty()) {
+      EXPECT_TRUE(got.empty());
+      continue;
+    }
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_TRUE(ws.collect(1, 200).empty()) << "only the camera with that MAC answers";
+    EXPECT_EQ(got[0].payload, mc_datagram(row.answer));
+    EXPECT_FALSE(got[0].to_group);
+  }
+
+  // Later searches see what each camera made of the request.
+  ASSERT_TRUE(ws.send(mc_datagram(kMcSearch)));
+  auto answers = by_sender(ws.collect(4, 2000));
+  ASSERT_EQ(answers.size(), 4u);
+  const struct {
+    int camera;
+    std::string from, ip, netmask, gateway;
+  } after[] = {
+      {0, "192.0.2.70:9981", "192.0.2.70", "255.255.255.128", "192.0.2.126"},
+      {1, "192.0.2.11:9981", "192.0.2.11", "255.255.255.0", "0.0.0.0"},
+      {2, "192.0.2.72:9981", "192.0.2.72", "255.255.255.128", "192.0.2.126"},
+      {3, "192.0.2.13:9981", "192.0.2.13", "255.255.255.0", "0.0.0.0"},
+  };
+  for (const auto& row : after) {
+    SCOPED_TRACE("camera " + std::to_string(row.camera));
+    ASSERT_EQ(answers.count(row.from), 1u) << "the answer leaves from the camera's address now";
+    std::string mac = row.camera == 2 ? "02-ab-01-00-00-03" : upper(lab.camera(row.camera).mac);
+    EXPECT_EQ(text_after_header(answers.find(row.from)->second.payload),
+              search_rsp(mac, row.ip, row.netmask, row.gateway, "V1.0.0", "IPC"));
+  }
+  std::string moved = interface_state(lab, 0);
+  EXPECT_NE(moved.find("inet 192.0.2.70/25"), std::string::npos) << moved;
+  EXPECT_EQ(moved.find("192.0.2.10/"), std::string::npos) << moved;
+  EXPECT_NE(moved.find("default dev eth0"), std::string::npos) << moved;
+  std::string kept = interface_state(lab, 1);
+  EXPECT_NE(kept.find("inet 192.0.2.11/24"), std::string::npos) << kept;
+}
+
+TEST(CamsimLab, McAnswersReachAWorkstationInAnotherSubnet) {
+  Lab lab({.segments = {{.ws_ip = "203.0.113.1", .prefix = 24}},
+           .cameras = {{.ip = "192.0.2.10"},
+                       {.ip = "198.51.100.20", .prefix = 25},
+                       {.ip = "192.0.2.30", .extra_json = R"("mc_reply_to":"group")"}}});
+  LAB_REQUIRE(lab);
+  mc_station ws(lab, 0);
+  ASSERT_TRUE(ws.ok());
+  ASSERT_TRUE(ws.send(mc_datagram(kMcSearch)));
+  auto answers = by_sender(ws.collect(3, 3000));
+  ASSERT_EQ(answers.size(), 3u);
+  EXPECT_FALSE(answers.find("192.0.2.10:9981")->second.to_group);
+  EXPECT_FALSE(answers.find("198.51.100.20:9981")->second.to_group);
+  EXPECT_TRUE(answers.find("192.0.2.30:9981")->second.to_group);
+
+  // An IP change across subnets is confirmed to the requester as well.
+  ASSERT_TRUE(ws.send(mc_datagram(
+      modify_request(upper(lab.camera(0).mac), "203.0.113.50", "255.255.255.0", "203.0.113.1"))));
+  auto got = ws.collect(1, 2000);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].from, "192.0.2.10:9981") << "the camera confirms before it moves";
+  EXPECT_EQ(
+      text_after_header(got[0].payload),
+      R"({"cmd":"modifyDevIpRsp","mac":")" + upper(lab.camera(0).mac) + R"(","errMsg":"noerror"})");
+  ASSERT_TRUE(ws.send(mc_datagram(kMcSearch)));
+  EXPECT_EQ(by_sender(ws.collect(3, 3000)).count("203.0.113.50:9981"), 1u)
+      << "and answers from the workstation's own subnet afterwards";
+}
+
+TEST(CamsimLab, McDatagramsOutsideTheProtocolAreRecordedNotAnswered) {
+  Lab lab({.cameras = {{}, {}}});
+  LAB_REQUIRE(lab);
+  mc_station ws(lab, 0);
+  ASSERT_TRUE(ws.ok());
+  const std::vector<bytes_t> requests = {
+      mc_datagram(kMcSearch, 0x5ABABABB),       mc_datagram(kMcSearch, kMcIdentify, 0),
+      mc_datagram(kMcSearch, kMcIdentify, 100), mc_datagram("devSearch"),
+      mc_datagram(R"({"cmd":"reboot"})"),       bytes_t{0xBA, 0xBA},
+  };
+  for (const bytes_t& d : requests) ASSERT_TRUE(ws.send(d));
+  EXPECT_TRUE(ws.collect(1, 500).empty());
+  auto ev = lab.wait_events([&](auto& e) { return count_channel(e, "mc") >= 12; }, 2000);
+  ASSERT_EQ(count_channel(ev, "mc"), 12u) << "each camera records every datagram";
+  EXPECT_EQ(count_channel(ev, "mc-sent"), 0u);
+  std::vector<bytes_t> seen_by_0;
+  for (const sim_event_t& e : ev) {
+    if (e.camera != 0) continue;
+    seen_by_0.push_back(e.bytes);
+    EXPECT_EQ(e.len, e.bytes.size());
+  }
+  EXPECT_EQ(seen_by_0, requests);
+
+  // A request to a camera's own address is a request too.
+  ASSERT_TRUE(ws.send(mc_datagram(kMcSearch), "192.0.2.11"));
+  auto got = ws.collect(1, 1000);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].from, "192.0.2.11:9981");
+  EXPECT_TRUE(ws.collect(1, 200).empty()) << "only that camera heard it";
+}
+
+TEST(CamsimLab, EveryCameraOfTwoFullSegmentsAnswersOneMcSearch) {
+  // The workstation outside the cameras' /24s, so each segment holds 254 cameras with
+  // addresses of their own; half answer to the requester, half to the group.
+  lab_config_t cfg{
+      .segments = {{.ws_ip = "203.0.113.1", .prefix = 32}, {.ws_ip = "203.0.113.2", .prefix = 32}}};
+  for (int seg = 0; seg < 2; ++seg) {
+    for (int host = 1; host <= 254; ++host) {
+      std::string net = seg == 0 ? "192.0.2." : "198.51.100.";
+      cfg.cameras.push_back({.segment = seg,
+                             .ip = net + std::to_string(host),
+                             .extra_json = host % 2 ? R"("mc_reply_to":"group")" : ""});
+    }
+  }
+  Lab lab(std::move(cfg));
+  LAB_REQUIRE(lab);
+  mc_station ws0(lab, 0);
+  mc_station ws1(lab, 1);
+  ASSERT_TRUE(ws0.ok() && ws1.ok());
+  ASSERT_TRUE(ws0.send(mc_datagram(kMcSearch)));
+  ASSERT_TRUE(ws1.send(mc_datagram(kMcSearch)));
+  auto got0 = ws0.collect(254, 10000);
+  auto got1 = ws1.collect(254, 10000);
+  auto a0 = by_sender(got0);
+  auto a1 = by_sender(got1);
+  std::size_t group = 0;
+  for (int n = 0; n < 508; ++n) {
+    const auto& answers = n < 254 ? a0 : a1;
+    std::string from = lab.camera(n).ip + ":9981";
+    ASSERT_EQ(answers.count(from), 1u) << "camera " << n << " (" << from << ")";
+    const auto& a = answers.find(from)->second;
+    group += a.to_group;
+    EXPECT_EQ(a.to_group, (n % 254) % 2 == 0) << "camera " << n;
+  }
+  EXPECT_EQ(got0.size() + got1.size(), 508u);
+  EXPECT_EQ(group, 254u);
+  auto ev = lab.wait_events([](auto& e) { return count_channel(e, "mc-sent") >= 508; }, 10000);
+  EXPECT_EQ(count_channel(ev, "mc"), 508u);
+  EXPECT_EQ(count_channel(ev, "mc-sent"), 508u);
 }
 
 // ---- the fixture and the lab script ----

@@ -249,6 +249,12 @@ std::vector<std::uint8_t> make_frame(const mac_bytes_t& dst, const mac_bytes_t& 
   return f;
 }
 
+std::string sim_event_t::text() const {
+  constexpr std::size_t kHeader = 8;
+  if (bytes.size() <= kHeader) return {};
+  return std::string(bytes.begin() + kHeader, bytes.end());
+}
+
 // ---- netns_scope ----
 
 netns_scope::netns_scope(const std::string& netns) {
@@ -593,6 +599,7 @@ std::vector<sim_event_t> Lab::events() const {
     ev.ethertype = static_cast<std::uint16_t>(json_number(obj.get(), "ethertype", 0));
     ev.len = static_cast<std::size_t>(json_number(obj.get(), "len", 0));
     ev.bytes = from_hex(json_string(obj.get(), "hex"));
+    ev.dst = json_string(obj.get(), "dst");
     out.push_back(std::move(ev));
   }
   return out;

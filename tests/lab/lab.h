@@ -59,11 +59,15 @@ struct sim_event_t {
   std::uint64_t t_ms = 0;
   int camera = -1;
   std::string mac{};      // the camera's, lowercase with ":"
-  std::string channel{};  // "raw" (received), "raw-sent" (the camera's answer), ...
-  std::string src{};      // source MAC of the frame
+  std::string channel{};  // "raw" / "mc" (received), "raw-sent" / "mc-sent" (answers), ...
+  std::string src{};      // source MAC of the frame; "ip:port" of a datagram's sender
   std::uint16_t ethertype = 0;
-  std::size_t len = 0;  // length on the wire
+  std::size_t len = 0;  // length on the wire; a datagram's UDP payload length
   std::vector<std::uint8_t> bytes{};
+  std::string dst{};  // "ip:port" an mc-sent datagram went to
+
+  // A datagram's text: the bytes behind its 8-byte header.
+  std::string text() const;
 };
 
 using mac_bytes_t = std::array<std::uint8_t, 6>;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace mardo::sim {
 namespace {
@@ -33,6 +35,65 @@ TEST(SimConfig, MinimalCameraGetsTheDocumentedDefaults) {
   EXPECT_EQ(c.ip_query_len_field, 12);
   EXPECT_EQ(c.reply_delay_ms, 0);
   EXPECT_TRUE(c.set_ip_moves_interface);
+  EXPECT_TRUE(c.mc_search);
+  EXPECT_TRUE(c.mc_modify);
+  EXPECT_EQ(c.mc_reply_to, mc_dest_t::requester);
+  EXPECT_EQ(c.mc_modify_err, "noerror");
+  ASSERT_EQ(c.mc_answers.size(), 1u);
+  EXPECT_EQ(c.mc_answers[0].delay_ms, 0);
+  EXPECT_FALSE(c.mc_answers[0].to || c.mc_answers[0].text || c.mc_answers[0].identify ||
+               c.mc_answers[0].data_len);
+  EXPECT_TRUE(c.mc_answers[0].members.empty());
+  EXPECT_EQ(c.mc_modify_answers.size(), 1u);
+  EXPECT_EQ(c.iface_ip, c.ip);
+}
+
+TEST(SimConfig, DefaultMulticastMacIsTheMacInUppercase) {
+  auto cfg = parse_sim_config(R"({"cameras":[
+      {"netns":"a","mac":"02:ab:cd:ef:00:1f","ip":"192.0.2.1"},
+      {"netns":"b","mac":"02-AB-CD-EF-00-2F","ip":"192.0.2.2"},
+      {"netns":"c","mac":"02:ab:cd:ef:00:3f","ip":"192.0.2.3","mc_mac":"02-ab-cd-ef-00-3f"}]})",
+                              nullptr);
+  ASSERT_TRUE(cfg);
+  EXPECT_EQ(cfg->cameras[0].mc_mac, "02:AB:CD:EF:00:1F");
+  EXPECT_EQ(cfg->cameras[1].mc_mac, "02:AB:CD:EF:00:2F") << "\":\" whatever the config used";
+  EXPECT_EQ(cfg->cameras[2].mc_mac, "02-ab-cd-ef-00-3f") << "kept exactly as given";
+}
+
+TEST(SimConfig, MulticastAnswerListsAreReadElementByElement) {
+  std::string error;
+  auto cfg = parse_sim_config(
+      one_camera(R"("mc_search":false,"mc_modify":false,"mc_reply_to":"group",)"
+                 R"("mc_modify_err":"busy","mc_answers":[{},)"
+                 R"({"delay_ms":300,"to":"requester","ip":"198.51.100.7","version":5,)"
+                 R"("model":null,"text":"raw","identify":4294967295,"data_len":0,"bogus":1}],)"
+                 R"("mc_modify_answers":[{"err":"flash","mac":"x","ip":"not read","to":"group"}])"),
+      &error);
+  ASSERT_TRUE(cfg) << error;
+  const sim_camera_t& c = cfg->cameras[0];
+  EXPECT_FALSE(c.mc_search);
+  EXPECT_FALSE(c.mc_modify);
+  EXPECT_EQ(c.mc_reply_to, mc_dest_t::group);
+  EXPECT_EQ(c.mc_modify_err, "busy");
+  ASSERT_EQ(c.mc_answers.size(), 2u);
+  EXPECT_TRUE(c.mc_answers[0].members.empty());
+  const mc_answer_t& a = c.mc_answers[1];
+  EXPECT_EQ(a.delay_ms, 300);
+  EXPECT_EQ(a.to, mc_dest_t::requester);
+  using members_t = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(a.members,
+            (members_t{{"ip", "\"198.51.100.7\""}, {"version", "5"}, {"model", "null"}}));
+  EXPECT_EQ(a.text, "raw");
+  EXPECT_EQ(a.identify, 4294967295u);
+  EXPECT_EQ(a.data_len, 0u);
+  ASSERT_EQ(c.mc_modify_answers.size(), 1u);
+  EXPECT_EQ(c.mc_modify_answers[0].members, (members_t{{"mac", "\"x\""}, {"errMsg", "\"flash\""}}))
+      << "err is the errMsg member; address members do not belong to this answer";
+  EXPECT_EQ(c.mc_modify_answers[0].to, mc_dest_t::group);
+
+  auto empty = parse_sim_config(one_camera(R"("mc_answers":[])"), &error);
+  ASSERT_TRUE(empty) << error;
+  EXPECT_TRUE(empty->cameras[0].mc_answers.empty());
 }
 
 TEST(SimConfig, EveryMemberIsReadAndUnknownOnesAreIgnored) {
@@ -125,6 +186,35 @@ TEST(SimConfig, RejectsBadConfigNamingTheMember) {
        R"({"cameras":[{"netns":"../x","mac":"02:00:00:00:00:01","ip":"1.2.3.4"}]})",
        "cameras[0].netns"},
       {"ifname_too_long", one_camera(R"("ifname":"abcdefghijklmnop")"), "cameras[0].ifname"},
+      {"mc_search_as_number", one_camera(R"("mc_search":1)"), "cameras[0].mc_search"},
+      {"mc_mac_not_text", one_camera(R"("mc_mac":2)"), "cameras[0].mc_mac"},
+      {"mc_reply_to_unknown", one_camera(R"("mc_reply_to":"both")"), "cameras[0].mc_reply_to"},
+      {"mc_modify_err_not_text", one_camera(R"("mc_modify_err":false)"),
+       "cameras[0].mc_modify_err"},
+      {"mc_answers_object", one_camera(R"("mc_answers":{})"), "cameras[0].mc_answers: not"},
+      {"mc_answer_not_object", one_camera(R"("mc_answers":[{},3])"),
+       "cameras[0].mc_answers[1]: not an object"},
+      {"mc_answer_negative_delay", one_camera(R"("mc_answers":[{"delay_ms":-5}])"),
+       "cameras[0].mc_answers[0].delay_ms"},
+      {"mc_answer_delay_too_long", one_camera(R"("mc_answers":[{"delay_ms":60001}])"),
+       "cameras[0].mc_answers[0].delay_ms"},
+      {"mc_answer_to_unknown", one_camera(R"("mc_answers":[{"to":"all"}])"),
+       "cameras[0].mc_answers[0].to"},
+      {"mc_answer_identify_above_32_bits", one_camera(R"("mc_answers":[{"identify":4294967296}])"),
+       "cameras[0].mc_answers[0].identify"},
+      {"mc_answer_identify_fraction", one_camera(R"("mc_answers":[{"identify":1.5}])"),
+       "cameras[0].mc_answers[0].identify"},
+      {"mc_answer_identify_text", one_camera(R"("mc_answers":[{"identify":"0x5ABABABA"}])"),
+       "cameras[0].mc_answers[0].identify"},
+      {"mc_answer_negative_data_len", one_camera(R"("mc_answers":[{"data_len":-1}])"),
+       "cameras[0].mc_answers[0].data_len"},
+      {"mc_answer_text_not_text", one_camera(R"("mc_answers":[{"text":{}}])"),
+       "cameras[0].mc_answers[0].text"},
+      {"mc_answer_text_past_a_datagram",
+       one_camera(R"("mc_answers":[{"text":")" + std::string(65500, 't') + "\"}]"),
+       "cameras[0].mc_answers[0].text"},
+      {"mc_modify_answer_bad_delay", one_camera(R"("mc_modify_answers":[{"delay_ms":"1"}])"),
+       "cameras[0].mc_modify_answers[0].delay_ms"},
       {"texts_do_not_fit_a_frame", one_camera(R"("version":")" + std::string(1440, 'v') + "\""),
        "cameras[0].version"},
   };
