@@ -13,6 +13,7 @@
 #include "app/text.h"
 #include "discovery/headless_search.h"
 #include "lab/lab.h"
+#include "lab/line_console.h"
 #include "net/capture.h"
 #include "net/tick.h"
 
@@ -22,34 +23,6 @@ namespace {
 using lab::camera_t;
 using lab::Lab;
 using lab::lab_config_t;
-
-// Collects diagnostic lines while "visible".
-class line_console final : public console_window {
- public:
-  void create() override {}
-  void show() override { visible_ = true; }
-  void hide() override { visible_ = false; }
-  bool is_visible() const override { return visible_; }
-  void write(std::string_view line) override {
-    std::lock_guard lock(mutex_);
-    lines_.emplace_back(line);
-  }
-  std::vector<std::string> lines() {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-  bool has(const std::string& line) {
-    for (const auto& l : lines()) {
-      if (l == line) return true;
-    }
-    return false;
-  }
-
- private:
-  std::atomic<bool> visible_{false};
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
 
 // One search from the click to the button's re-enable, inside the workstation
 // namespace.
@@ -268,17 +241,21 @@ TEST_F(SearchLab, DiagnosticLinesOfBothPaths) {
   cfg.cameras[0].version = "V6.1";
   Lab lab(cfg);
   LAB_REQUIRE(lab);
-  line_console console;
-  set_console_window(&console);
-  toggle_console();
-  run_search(lab, state_);
-  set_console_window(nullptr);
-  EXPECT_TRUE(console.has("[192.0.2.1]winpcap recv: V6.1 \r\n"));
+  std::vector<std::string> lines;
+  {
+    lab::console_scope log;
+    run_search(lab, state_);
+    lines = log.console.lines();
+  }
+  auto has = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  EXPECT_TRUE(has("[192.0.2.1]winpcap recv: V6.1 \r\n"));
   EXPECT_TRUE(
-      console.has("[192.0.2.1]Send: iSend=37, acTempBuf={\"cmd\":\"devSearch\", "
-                  "\"type\":1}, error=0\r\n"));
+      has("[192.0.2.1]Send: iSend=37, acTempBuf={\"cmd\":\"devSearch\", "
+          "\"type\":1}, error=0\r\n"));
   bool socket_line = false;
-  for (const auto& l : console.lines()) {
+  for (const auto& l : lines) {
     if (l.rfind("[192.0.2.1]socket recv: {", 0) == 0 && l.ends_with("} \r\n")) socket_line = true;
   }
   EXPECT_TRUE(socket_line);
