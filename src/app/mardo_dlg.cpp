@@ -102,13 +102,13 @@ QString default_choose_file(QWidget* parent, const QString& start) {
   return QFileDialog::getOpenFileName(parent, QString(), start);
 }
 
-QWidget* make_control(const control_spec_t& spec, QWidget* parent) {
-  const QString caption = QString::fromUtf16(spec.caption);
-  switch (spec.kind) {
+QWidget* make_control(const control_spec_t& entry, QWidget* parent) {
+  const QString caption = QString::fromUtf16(entry.caption);
+  switch (entry.kind) {
     case kind_t::button:
     case kind_t::default_button: {
       auto* button = new QPushButton(caption, parent);
-      button->setDefault(spec.kind == kind_t::default_button);
+      button->setDefault(entry.kind == kind_t::default_button);
       return button;
     }
     case kind_t::combo:
@@ -215,17 +215,17 @@ CMardoDlg::~CMardoDlg() {
 }
 
 void CMardoDlg::create_controls() {
-  for (const control_spec_t& spec : kControls) {
-    QWidget* widget = make_control(spec, this);
-    widget->setProperty("ctrl_id", spec.id);
-    widget->setObjectName(spec.id == kIdStatic ? QStringLiteral("static")
-                                               : QString::number(spec.id));
-    QRect rect = dialog_rect(base_, spec.x, spec.y, spec.cx, spec.cy);
+  for (const control_spec_t& entry : kControls) {
+    QWidget* widget = make_control(entry, this);
+    widget->setProperty("ctrl_id", entry.id);
+    widget->setObjectName(entry.id == kIdStatic ? QStringLiteral("static")
+                                               : QString::number(entry.id));
+    QRect rect = dialog_rect(base_, entry.x, entry.y, entry.cx, entry.cy);
     // A combo box's template height is that of its drop-down list.
-    if (spec.kind == kind_t::combo) rect.setHeight(widget->sizeHint().height());
+    if (entry.kind == kind_t::combo) rect.setHeight(widget->sizeHint().height());
     widget->setGeometry(rect);
-    widget->setVisible(spec.start != start_t::hidden);
-    if (spec.id != kIdStatic) controls_[spec.id] = widget;
+    widget->setVisible(entry.start != start_t::hidden);
+    if (entry.id != kIdStatic) controls_[entry.id] = widget;
   }
   list_ = static_cast<QTableView*>(controls_.at(kIdList));
   search_button_ = static_cast<QPushButton*>(controls_.at(kIdSearch));
@@ -361,10 +361,10 @@ void CMardoDlg::lay_out(QSize client) {
   if (!last_size_.isValid()) return;  // still being built
   const auto delta = accepted_size_delta(last_size_, client);
   if (!delta) return;
-  for (const control_spec_t& spec : kControls) {
-    if (spec.anchor == anchor_t::fixed) continue;
-    QWidget* widget = control(spec.id);
-    widget->setGeometry(moved(widget->geometry(), spec.anchor, delta->dx, delta->dy));
+  for (const control_spec_t& entry : kControls) {
+    if (entry.anchor == anchor_t::fixed) continue;
+    QWidget* widget = control(entry.id);
+    widget->setGeometry(moved(widget->geometry(), entry.anchor, delta->dx, delta->dy));
   }
   QHeaderView* header = list_->horizontalHeader();
   header->resizeSection(kColVer, std::max(0, header->sectionSize(kColVer) + delta->dx));
