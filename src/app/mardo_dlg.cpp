@@ -219,7 +219,7 @@ void CMardoDlg::create_controls() {
     QWidget* widget = make_control(entry, this);
     widget->setProperty("ctrl_id", entry.id);
     widget->setObjectName(entry.id == kIdStatic ? QStringLiteral("static")
-                                               : QString::number(entry.id));
+                                                : QString::number(entry.id));
     QRect rect = dialog_rect(base_, entry.x, entry.y, entry.cx, entry.cy);
     // A combo box's template height is that of its drop-down list.
     if (entry.kind == kind_t::combo) rect.setHeight(widget->sizeHint().height());
