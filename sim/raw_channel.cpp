@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "camera_sockets.h"
 #include "netns.h"
 #include "raw_camera.h"
 
@@ -48,22 +49,13 @@ raw_channel::~raw_channel() {
 
 bool raw_channel::open(std::string* error) {
   ports_.resize(cameras_.size());
-  for (std::size_t i = 0; i < cameras_.size(); ++i) {
-    const sim_camera_t& cam = cameras_[i];
-    port_t& port = ports_[i];
-    std::string why;
-    bool entered = in_netns(
-        cam.netns, [&] { port.fd = open_raw_socket(cam.ifname, &port.ifindex, &why); }, &why);
-    if (!entered || port.fd < 0) {
-      *error = "camera " + std::to_string(i) + " (" + cam.netns + "): " + why;
-      return false;
-    }
-    if (!loop_.add(port.fd, EPOLLIN, [this, i](std::uint32_t ev) { on_event(i, ev); })) {
-      *error = "camera " + std::to_string(i) + ": cannot watch its socket";
-      return false;
-    }
-  }
-  return true;
+  return open_camera_sockets(
+      cameras_, open_raw_socket, loop_,
+      [this](std::size_t i, int fd, int ifindex) {
+        ports_[i].fd = fd;
+        ports_[i].ifindex = ifindex;
+      },
+      [this](std::size_t i, std::uint32_t ev) { on_event(i, ev); }, error);
 }
 
 void raw_channel::on_event(std::size_t index, std::uint32_t events) {
