@@ -246,6 +246,9 @@ void CMardoDlg::create_controls() {
   connect(search_button_, &QPushButton::clicked, this, [this] { search_->on_search_clicked(); });
   connect(static_cast<QPushButton*>(controls_.at(kIdBrowse)), &QPushButton::clicked, this,
           &CMardoDlg::on_browse);
+  // Qt's default coarse timers may fire up to 5% early; a search must last its full 3000 ms.
+  search_timer_.setTimerType(Qt::PreciseTimer);
+  select_all_timer_.setTimerType(Qt::PreciseTimer);
   connect(&search_timer_, &QTimer::timeout, this, [this] { search_->on_timer(); });
   connect(&select_all_timer_, &QTimer::timeout, this, &CMardoDlg::on_select_all_timer);
 }
