@@ -7,6 +7,7 @@
 #include "lab/lab.h"
 #include "net/adapters.h"
 #include "net/capture.h"
+#include "net/capture_port.h"
 #include "net/raw_frame.h"
 
 namespace {
@@ -24,20 +25,21 @@ void BM_RawIpQueryRoundTrip(benchmark::State& state) {
     return;
   }
   mardo::adapter_table table;
-  pcap_t* buffered = nullptr;
+  mardo::capture_port_ptr buffered;
   {
     mardo::lab::netns_scope in(lab.ws_netns());
     mardo::enumerate_adapters(table);
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     if (state.range(0) == 1) {
-      buffered = mardo::cap_open_live("eth0", mardo::kCapSnapLen, mardo::kCapPromisc,
-                                      mardo::kCapTimeoutMs, errbuf);
-      mardo::cap_apply_filter(buffered, "ether proto 0xFFF8");
+      buffered = mardo::capture_port::adopt(mardo::cap_open_live(
+          "eth0", mardo::kCapSnapLen, mardo::kCapPromisc, mardo::kCapTimeoutMs, errbuf));
+      if (buffered) buffered->apply_filter("ether proto 0xFFF8");
     }
   }
   {
     auto adapter = table.at(0);
-    pcap_t* h = state.range(0) == 1 ? buffered : (adapter ? (*adapter)->pCapHandle : nullptr);
+    mardo::capture_port* h =
+        state.range(0) == 1 ? buffered.get() : (adapter ? adapter->pCapHandle.get() : nullptr);
     if (!h) {
       state.SkipWithError("no capture handle");
       return;
@@ -46,16 +48,16 @@ void BM_RawIpQueryRoundTrip(benchmark::State& state) {
     std::uint8_t out[512];
     int failures = 0;
     for (auto _ : state) {
-      mardo::send_raw_frame(h, (*adapter)->aucMac, "02-AB-00-00-09-01", query, sizeof query);
-      if (mardo::wait_raw_reply(h, (*adapter)->aucMac, "02-AB-00-00-09-01", 0xFFF8, out, 512,
-                                3000) != 12) {
+      mardo::send_raw_frame(h, adapter->aucMac, "02-AB-00-00-09-01", query, sizeof query);
+      if (mardo::wait_raw_reply(h, adapter->aucMac, "02-AB-00-00-09-01", 0xFFF8, out, 512, 3000) !=
+          12) {
         ++failures;
       }
     }
     state.counters["failures"] = failures;
   }
-  mardo::cap_close(buffered);
-  table.rebuild().clear();
+  buffered.reset();
+  table.clear();
 }
 BENCHMARK(BM_RawIpQueryRoundTrip)
     ->ArgName("buffered")

@@ -65,7 +65,7 @@ void BM_SearchTwoFullSegments(benchmark::State& state) {
     const double took = static_cast<double>(result.took_ms) / 1000.0;
     worst_s = std::max(worst_s, took);
     state.SetIterationTime(took);
-    s.adapters.rebuild().clear();
+    s.adapters.clear();
   }
   state.counters["cameras"] = 2 * kPerSegment;
   state.counters["rows_min"] = min_rows;

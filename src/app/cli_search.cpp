@@ -57,7 +57,7 @@ int run_cli_search(bool json) {
     print_table(state.list);
   }
   std::fflush(stdout);
-  state.adapters.rebuild().clear();
+  state.adapters.clear();
   return 0;
 }
 

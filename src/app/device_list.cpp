@@ -81,10 +81,10 @@ bool device_list::delete_row(int row) {
   return true;
 }
 
-void device_list::sort(const tag_compare& compare) {
+void device_list::sort(const row_compare& compare) {
   std::lock_guard lock(mutex_);
   std::stable_sort(rows_.begin(), rows_.end(),
-                   [&](const row_t& a, const row_t& b) { return compare(a.tag, b.tag) < 0; });
+                   [&](const row_t& a, const row_t& b) { return compare(a, b) < 0; });
   notify(list_change_t::kReset, -1);
 }
 

@@ -62,11 +62,18 @@ struct list_change_t {
   int column;  // for kText only
 };
 
+// One row as a sort sees it.
+struct list_row_t {
+  std::array<std::u16string, kColumnCount> columns;
+  bool checked = false;
+  std::uint32_t tag = 0;
+};
+
 class device_list {
  public:
   using observer = std::function<void(const list_change_t&)>;
-  // Three-way comparison of two row tags, as the list's sort callback takes them.
-  using tag_compare = std::function<int(std::uint32_t, std::uint32_t)>;
+  // Three-way comparison of two rows.
+  using row_compare = std::function<int(const list_row_t&, const list_row_t&)>;
 
   // Appends a row with column 0 set to its 1-based number; gives its index.
   int add_row();
@@ -81,7 +88,7 @@ class device_list {
   void delete_all();
   bool delete_row(int row);
   // Reorders the rows; rows the comparison finds equal keep no particular order.
-  void sort(const tag_compare& compare);
+  void sort(const row_compare& compare);
 
   // Observers hear every change after it is made, on the thread that made it and while
   // the list is locked, so they see changes in order; they must not call back into the
@@ -90,11 +97,7 @@ class device_list {
   void unsubscribe(int id);
 
  private:
-  struct row_t {
-    std::array<std::u16string, kColumnCount> columns;
-    bool checked = false;
-    std::uint32_t tag = 0;
-  };
+  using row_t = list_row_t;
   bool valid(int row) const { return row >= 0 && row < static_cast<int>(rows_.size()); }
   void notify(list_change_t::kind_t kind, int row, int column = -1) const;
 

@@ -2,30 +2,32 @@
 
 namespace mardo {
 
-void adapter_table::rebuild_guard::clear() {
-  for (dev_info_t& info : table_.records_) {
-    if (info.pCapHandle) cap_close(info.pCapHandle);
-    info.pCapHandle = nullptr;
-  }
-  table_.records_.clear();
-  table_.records_.shrink_to_fit();
-}
-
 int adapter_table::count() const {
-  std::shared_lock lock(mutex_);
+  std::lock_guard lock(mutex_);
   return static_cast<int>(records_.size());
 }
 
-std::optional<adapter_table::adapter_ref> adapter_table::at(int index) const {
-  std::shared_lock lock(mutex_);
+std::optional<dev_info_t> adapter_table::at(int index) const {
+  std::lock_guard lock(mutex_);
   if (index < 0 || index >= static_cast<int>(records_.size())) return std::nullopt;
-  const dev_info_t* info = &records_[static_cast<std::size_t>(index)];
-  return adapter_ref(std::move(lock), info);
+  return records_[static_cast<std::size_t>(index)];
 }
 
 std::vector<dev_info_t> adapter_table::snapshot() const {
-  std::shared_lock lock(mutex_);
+  std::lock_guard lock(mutex_);
   return records_;
+}
+
+void adapter_table::clear() {
+  assign({});
+}
+
+void adapter_table::assign(std::vector<dev_info_t> records) {
+  {
+    std::lock_guard lock(mutex_);
+    records_.swap(records);
+  }
+  // The old records go here, outside the lock: closing a handle can take a while.
 }
 
 std::optional<dev_addr_t> addr_map::lookup(const std::string& mac) const {

@@ -6,72 +6,47 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
 #include "app/device_list.h"
-#include "net/capture.h"
+#include "net/capture_port.h"
 
 namespace mardo {
 
 inline constexpr int kMaxAdapterAddrs = 16;
 
-// One usable network adapter. Plain and fixed-size: copied by value.
+// One usable network adapter. Copied by value; a copy shares the adapter's capture port,
+// which stays open for as long as any copy holds it.
 struct dev_info_t {
   char acName[128];                     // capture device name
   std::uint8_t aucMac[8];               // bytes 0..5 are the MAC
   char acIpAddr[kMaxAdapterAddrs][16];  // dotted IPv4 texts in the system's order
   char acIpMask[kMaxAdapterAddrs][16];
-  std::int32_t iIpNum;  // valid entries, 1..16
-  pcap_t* pCapHandle;   // null when the adapter could not be opened
+  std::int32_t iIpNum;          // valid entries, 1..16
+  capture_port_ptr pCapHandle;  // null when the adapter could not be opened
 };
 
 // The adapters in the system's order; the index is the adapter index of every row tag.
 //
-// A search closes and replaces the capture handles while operation threads may be
-// using them. Readers therefore go through an adapter_ref, which holds the table's
-// shared lock for as long as it lives; a rebuild takes the lock exclusively and so waits
-// until no handle of the old table is in use. A closed handle is never reachable.
+// A search rebuilds the table while operation threads may still be using the old ports.
+// Readers therefore get copies: no lock is held once a call returns, and a port dropped by
+// a rebuild closes only when the last copy that holds it is gone.
 class adapter_table {
  public:
-  class adapter_ref {
-   public:
-    const dev_info_t& operator*() const { return *info_; }
-    const dev_info_t* operator->() const { return info_; }
-
-   private:
-    friend class adapter_table;
-    adapter_ref(std::shared_lock<std::shared_mutex> lock, const dev_info_t* info)
-        : lock_(std::move(lock)), info_(info) {}
-    std::shared_lock<std::shared_mutex> lock_;
-    const dev_info_t* info_;
-  };
-
-  // Exclusive access for a rebuild. A thread that holds an adapter_ref must not rebuild.
-  class rebuild_guard {
-   public:
-    void append(const dev_info_t& info) { table_.records_.push_back(info); }
-    // Closes every open handle (null ones are skipped), then empties the table.
-    void clear();
-
-   private:
-    friend class adapter_table;
-    explicit rebuild_guard(adapter_table& table) : table_(table), lock_(table.mutex_) {}
-    adapter_table& table_;
-    std::unique_lock<std::shared_mutex> lock_;
-  };
-
   int count() const;
-  // Refuses (gives nothing for) an index outside the table.
-  std::optional<adapter_ref> at(int index) const;
-  // A copy of every record, for a caller that only needs names and addresses.
+  // A copy of the record; refused (nothing) for an index outside the table.
+  std::optional<dev_info_t> at(int index) const;
+  // A copy of every record.
   std::vector<dev_info_t> snapshot() const;
 
-  rebuild_guard rebuild() { return rebuild_guard(*this); }
+  // Drops every record; a port that no copy holds is closed at once.
+  void clear();
+  // Puts the records of an enumeration in place of the table's.
+  void assign(std::vector<dev_info_t> records);
 
  private:
-  mutable std::shared_mutex mutex_;
+  mutable std::mutex mutex_;
   std::vector<dev_info_t> records_;
 };
 

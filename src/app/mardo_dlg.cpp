@@ -210,7 +210,7 @@ CMardoDlg::~CMardoDlg() {
   search_->on_timer();
   search_.reset();
   list_->setModel(nullptr);
-  state_.adapters.rebuild().clear();
+  state_.adapters.clear();
   set_console_window(nullptr);
 }
 

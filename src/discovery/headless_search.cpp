@@ -11,9 +11,12 @@ headless_window::~headless_window() {
 }
 
 void headless_window::set_search_enabled(bool enabled) {
-  std::lock_guard lock(mutex_);
-  history_.push_back(enabled);
-  if (enabled) enabled_at_ = tick_ms();
+  {
+    std::lock_guard lock(mutex_);
+    history_.push_back(enabled);
+    if (enabled) enabled_at_ = tick_ms();
+  }
+  if (on_enable_) on_enable_(enabled);
 }
 
 void headless_window::arm_search_timer(int period_ms) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -19,6 +20,8 @@ class headless_window final : public search_window {
 
   // The search whose on_timer() the timer calls.
   void bind(device_search& search) { search_ = &search; }
+  // Called on each change of the Search button, on the thread that changed it.
+  void on_enable(std::function<void(bool)> fn) { on_enable_ = std::move(fn); }
   void read_controls() override { ++control_reads_; }
   void set_search_enabled(bool enabled) override;
   void arm_search_timer(int period_ms) override;
@@ -30,6 +33,7 @@ class headless_window final : public search_window {
 
  private:
   device_search* search_ = nullptr;
+  std::function<void(bool)> on_enable_;
   mutable std::mutex mutex_;
   std::vector<bool> history_;
   std::uint64_t enabled_at_ = 0;

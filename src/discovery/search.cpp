@@ -11,6 +11,7 @@
 
 #include "app/log.h"
 #include "app/text.h"
+#include "app/worker_thread.h"
 #include "discovery/search_answer.h"
 #include "discovery/version_text.h"
 #include "net/adapters.h"
@@ -20,8 +21,6 @@
 
 namespace mardo {
 namespace {
-
-using adapter_ref = adapter_table::adapter_ref;
 
 void set_column(device_list& list, int row, int column, const std::string& text) {
   list.set_text(row, column, wide_string(text));
@@ -33,38 +32,34 @@ void set_adapter_columns(device_list& list, int row, const dev_info_t& adapter) 
   set_column(list, row, kColLocalMac, format_mac_lower(adapter.aucMac));
 }
 
-void raw_answer_thread(device_state& state, int index, const adapter_ref& adapter) {
-  pcap_t* handle = adapter->pCapHandle;
-  if (!handle) return;
+void raw_answer_thread(device_state& state, int index, const dev_info_t& adapter) {
+  capture_port* port = adapter.pCapHandle.get();
+  if (!port) return;
+  captured_frame_t frame;
   while (state.searching.load()) {
-    pcap_pkthdr* header = nullptr;
-    const u_char* data = nullptr;
-    if (cap_next_frame(handle, &header, &data) > 0 && header && data) {
-      const auto answer =
-          parse_raw_search_answer(data, header->caplen, header->len, adapter->aucMac);
-      if (answer && !state.seen.test_and_set(answer->mac) && !answer->hidden) {
-        std::lock_guard lock(state.list_lock);
-        device_list& list = state.list;
-        const int row = list.add_row();
-        set_column(list, row, kColMac, answer->mac);
-        set_column(list, row, kColIp, answer->ip);
-        if (answer->detailed) {
-          log_printf("[%s]winpcap recv: %s \r\n", adapter->acIpAddr[0], answer->version.c_str());
-          set_column(list, row, kColAlgo, answer->algo);
-          set_adapter_columns(list, row, *adapter);
-          set_column(list, row, kColFullVersion, answer->version);
-          if (!answer->model.empty()) set_column(list, row, kColDev, answer->model);
-          set_column(list, row, kColVer,
-                     format_version_text(answer->version, state.show_algo.load()));
-        }
-        list.set_tag(row, make_row_tag(row, index));
-      }
+    if (port->read(frame) <= 0) continue;
+    const auto answer = parse_raw_search_answer(frame.bytes.data(), frame.bytes.size(),
+                                                frame.wire_len, adapter.aucMac);
+    if (!answer || state.seen.test_and_set(answer->mac) || answer->hidden) continue;
+    std::lock_guard lock(state.list_lock);
+    device_list& list = state.list;
+    const int row = list.add_row();
+    set_column(list, row, kColMac, answer->mac);
+    set_column(list, row, kColIp, answer->ip);
+    if (answer->detailed) {
+      log_printf("[%s]winpcap recv: %s \r\n", adapter.acIpAddr[0], answer->version.c_str());
+      set_column(list, row, kColAlgo, answer->algo);
+      set_adapter_columns(list, row, adapter);
+      set_column(list, row, kColFullVersion, answer->version);
+      if (!answer->model.empty()) set_column(list, row, kColDev, answer->model);
+      set_column(list, row, kColVer, format_version_text(answer->version, state.show_algo.load()));
     }
+    list.set_tag(row, make_row_tag(row, index));
   }
 }
 
-void mc_search_thread(device_state& state, int index, const adapter_ref& adapter) {
-  const char* local_ip = adapter->acIpAddr[0];
+void mc_search_thread(device_state& state, int index, const dev_info_t& adapter) {
+  const char* local_ip = adapter.acIpAddr[0];
   mc_socket_t sock;
   if (!open_mc_socket(local_ip, sock)) return;
   mc_send(sock, kSearchRequestText);
@@ -83,7 +78,7 @@ void mc_search_thread(device_state& state, int index, const adapter_ref& adapter
     set_column(list, row, kColMac, answer->mac);
     set_column(list, row, kColIp, answer->ip);
     set_column(list, row, kColAlgo, answer->algo);
-    set_adapter_columns(list, row, *adapter);
+    set_adapter_columns(list, row, adapter);
     set_column(list, row, kColFullVersion, answer->version);
     set_column(list, row, kColDev, answer->model);
     set_column(list, row, kColVer, format_version_text(answer->version, state.show_algo.load()));
@@ -103,18 +98,15 @@ std::uint32_t sort_key(const std::u16string& ip) {
 void finish_search_rows(device_list& list) {
   const int count = list.count();
   std::map<std::u16string, int> uses;
-  std::map<std::uint32_t, std::uint32_t> key_of_tag;
-  for (int row = 0; row < count; ++row) {
-    const std::u16string ip = list.text(row, kColIp);
-    ++uses[ip];
-    key_of_tag[list.tag(row)] = sort_key(ip);
-  }
+  for (int row = 0; row < count; ++row) ++uses[list.text(row, kColIp)];
   for (int row = 0; row < count; ++row) {
     if (uses[list.text(row, kColIp)] > 1) list.set_text(row, kColDupMark, u"1");
   }
-  list.sort([&key_of_tag](std::uint32_t a, std::uint32_t b) {
-    const std::uint32_t ka = key_of_tag[a];
-    const std::uint32_t kb = key_of_tag[b];
+  // The rows' own address texts: tags repeat (hand-entered rows carry 0, and a deleted row
+  // lets a later one reuse its index), so they cannot stand for a row.
+  list.sort([](const list_row_t& a, const list_row_t& b) {
+    const std::uint32_t ka = sort_key(a.columns[kColIp]);
+    const std::uint32_t kb = sort_key(b.columns[kColIp]);
     return ka < kb ? -1 : ka > kb ? 1 : 0;
   });
   for (int row = 0; row < list.count(); ++row) {
@@ -135,7 +127,12 @@ void device_search::on_search_clicked() {
   if (controller_.joinable()) controller_.join();
   window_.read_controls();
   state_.searching = 1;
-  controller_ = std::thread([this] { run_controller(); });
+  controller_ = start_worker("search", [this] { run_controller(); });
+  if (!controller_.joinable()) {
+    state_.searching = 0;
+    running_ = false;
+    return;
+  }
   window_.arm_search_timer(kSearchTimerMs);
 }
 
@@ -146,6 +143,8 @@ void device_search::on_timer() {
 void device_search::on_show_algo_changed() {
   window_.read_controls();
   const int show = state_.show_algo.load();
+  // A search's end sorts the rows; column 7 and column 3 must be of the same row.
+  std::lock_guard lock(state_.list_lock);
   device_list& list = state_.list;
   for (int row = 0; row < list.count(); ++row) {
     const std::string full = ansi_string(list.text(row, kColFullVersion));
@@ -159,25 +158,34 @@ void device_search::wait_idle() {
 }
 
 void device_search::run_controller() {
+  // Whatever happens below, the search ends with the button usable again, and running_ is
+  // cleared first: a click on the enabled button must start a search.
+  struct end_of_search {
+    device_search& search;
+    ~end_of_search() {
+      search.running_ = false;
+      search.window_.set_search_enabled(true);
+    }
+  } at_end{*this};
+
   window_.set_search_enabled(false);
   state_.list.delete_all();
   enumerate_adapters(state_.adapters);
   state_.seen.clear();
   state_.addrs.clear();
 
-  // Each answer thread holds its adapter for the whole search, so no rebuild can close a
-  // handle under it.
-  std::vector<std::thread> threads;
-  std::vector<adapter_ref> senders;
-  for (int j = 0; j < state_.adapters.count(); ++j) {
-    auto adapter = state_.adapters.at(j);
-    if (!adapter) break;
-    if ((*adapter)->pCapHandle) cap_apply_filter((*adapter)->pCapHandle, "ether proto 0xFFF1");
-    threads.emplace_back(
-        [this, j, ref = *state_.adapters.at(j)] { raw_answer_thread(state_, j, ref); });
-    threads.emplace_back(
-        [this, j, ref = *state_.adapters.at(j)] { mc_search_thread(state_, j, ref); });
-    senders.push_back(std::move(*adapter));
+  // The controller and every answer thread hold their own copy of the adapters, so the
+  // ports stay open until the last of them is done. The threads join on every path.
+  const std::vector<dev_info_t> adapters = state_.adapters.snapshot();
+  std::vector<std::jthread> threads;
+  threads.reserve(2 * adapters.size());
+  for (int j = 0; j < static_cast<int>(adapters.size()); ++j) {
+    const dev_info_t& adapter = adapters[static_cast<std::size_t>(j)];
+    if (adapter.pCapHandle) adapter.pCapHandle->apply_filter("ether proto 0xFFF1");
+    threads.push_back(start_worker<std::jthread>(
+        adapter.acIpAddr[0], [this, j, adapter] { raw_answer_thread(state_, j, adapter); }));
+    threads.push_back(start_worker<std::jthread>(
+        adapter.acIpAddr[0], [this, j, adapter] { mc_search_thread(state_, j, adapter); }));
   }
 
   std::uint8_t frame[kSearchFrameSize] = {};
@@ -185,10 +193,10 @@ void device_search::run_controller() {
   frame[12] = 0xFF;
   frame[13] = 0xF0;
   for (int pass = 0; pass < kSearchPasses; ++pass) {
-    for (const adapter_ref& adapter : senders) {
-      if (!adapter->pCapHandle) continue;
-      std::memcpy(frame + 6, adapter->aucMac, 6);
-      cap_send_frame(adapter->pCapHandle, frame, kSearchFrameSize);
+    for (const dev_info_t& adapter : adapters) {
+      if (!adapter.pCapHandle) continue;
+      std::memcpy(frame + 6, adapter.aucMac, 6);
+      adapter.pCapHandle->send(frame, kSearchFrameSize);
     }
     // The pause after the last pass ends with the search: the passes began only after the
     // adapters were opened, and the timer, not the pause, decides when answering stops.
@@ -199,14 +207,12 @@ void device_search::run_controller() {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
-  senders.clear();
 
   while (state_.searching.load() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  for (std::thread& t : threads) t.join();
+  threads.clear();
 
+  std::lock_guard lock(state_.list_lock);
   finish_search_rows(state_.list);
-  window_.set_search_enabled(true);
-  running_ = false;
 }
 
 }  // namespace mardo

@@ -51,8 +51,8 @@ struct candidate_t {
 }  // namespace
 
 int enumerate_adapters(adapter_table& table) {
-  auto guard = table.rebuild();
-  guard.clear();
+  // The old handles go first, as the ports that no running operation still holds close here.
+  table.clear();
 
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) return errno ? errno : -1;
@@ -89,9 +89,9 @@ int enumerate_adapters(adapter_table& table) {
   }
   freeifaddrs(list);
 
-  int kept = 0;
+  std::vector<dev_info_t> records;
   for (const candidate_t& c : found) {
-    if (kept == kMaxAdapters) break;
+    if (static_cast<int>(records.size()) == kMaxAdapters) break;
     dev_info_t info{};
     copy_text(info.acName, sizeof info.acName, c.name.c_str());
     std::memcpy(info.aucMac, c.mac, sizeof info.aucMac);
@@ -107,11 +107,11 @@ int enumerate_adapters(adapter_table& table) {
         ++info.iIpNum;
       }
     }
-    info.pCapHandle = cap_open_adapter(info.acName);
-    if (info.pCapHandle) cap_apply_filter(info.pCapHandle, "ether proto 0xFFF8");
-    guard.append(info);
-    ++kept;
+    info.pCapHandle = capture_port::open(info.acName);
+    if (info.pCapHandle) info.pCapHandle->apply_filter("ether proto 0xFFF8");
+    records.push_back(std::move(info));
   }
+  table.assign(std::move(records));
   return 0;
 }
 

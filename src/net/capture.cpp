@@ -4,7 +4,9 @@
 #include <poll.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 namespace mardo {
 namespace {
@@ -150,14 +152,19 @@ void cap_close(pcap_t* handle) {
   if (f && handle) f(handle);
 }
 
-int cap_next_frame(pcap_t* handle, pcap_pkthdr** header, const u_char** data) {
+int cap_read_once(pcap_t* handle, pcap_pkthdr** header, const u_char** data) {
   auto f = lib().next_ex.load();
-  if (!f || !handle) return 0;
-  const int got = f(handle, header, data);
-  if (got != 0 || !lib().selectable_fd) return got;
-  pollfd wait{lib().selectable_fd(handle), POLLIN, 0};
-  if (wait.fd < 0 || poll(&wait, 1, kCapTimeoutMs) <= 0) return 0;
-  return f(handle, header, data);
+  return f && handle ? f(handle, header, data) : 0;
+}
+
+bool cap_wait_readable(pcap_t* handle, int timeout_ms) {
+  const int fd = handle && lib().selectable_fd ? lib().selectable_fd(handle) : -1;
+  if (fd < 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms));
+    return false;
+  }
+  pollfd wait{fd, POLLIN, 0};
+  return poll(&wait, 1, timeout_ms < 0 ? 0 : timeout_ms) > 0;
 }
 
 int cap_send_frame(pcap_t* handle, const u_char* bytes, int length) {
@@ -204,13 +211,6 @@ void cap_apply_filter(pcap_t* handle, const char* filter) {
   if (cap_compile(handle, &program, filter, 1, 0) != 0) return;
   cap_set_filter(handle, &program);
   if (lib().freecode) lib().freecode(&program);
-}
-
-void cap_drain(pcap_t* handle) {
-  pcap_pkthdr* header = nullptr;
-  const u_char* data = nullptr;
-  while (cap_next_frame(handle, &header, &data) > 0) {
-  }
 }
 
 }  // namespace mardo

@@ -24,9 +24,14 @@ bool load_capture_library_from(const char* path);
 pcap_t* cap_open_live(const char* device, int snaplen, int promisc, int timeout_ms,
                       char* errbuf);  // null
 void cap_close(pcap_t* handle);       // nothing
-// A read without a frame returns 0 after at most about the 1 ms read time-out.
-int cap_next_frame(pcap_t* handle, pcap_pkthdr** header, const u_char** data);  // 0
-int cap_send_frame(pcap_t* handle, const u_char* bytes, int length);            // 0
+// Reading a frame in two steps: one read that does not wait (every handle is made
+// non-blocking where the library allows), and the wait of at most timeout_ms for a frame to
+// read, true when one may be there; without a descriptor to wait on it sleeps its time-out.
+// The frame stays valid only until the handle's next read: threads read through a
+// capture_port (net/capture_port.h), which copies it out.
+int cap_read_once(pcap_t* handle, pcap_pkthdr** header, const u_char** data);  // 0
+bool cap_wait_readable(pcap_t* handle, int timeout_ms);                        // false
+int cap_send_frame(pcap_t* handle, const u_char* bytes, int length);           // 0
 int cap_compile(pcap_t* handle, bpf_program* program, const char* filter, int optimize,
                 bpf_u_int32 netmask);                      // 0
 int cap_set_filter(pcap_t* handle, bpf_program* program);  // 0
@@ -40,8 +45,5 @@ pcap_t* cap_open_adapter(const char* device);
 // Compiles (optimised, netmask 0) and installs a filter. Failures are the caller's to
 // ignore; the compiled program is released afterwards where the library allows it.
 void cap_apply_filter(pcap_t* handle, const char* filter);
-
-// Reads and drops frames until a read reports that none is waiting.
-void cap_drain(pcap_t* handle);
 
 }  // namespace mardo

@@ -61,7 +61,7 @@ std::string format_mac_lower(const std::uint8_t* mac) {
   return format_mac(mac, false);
 }
 
-int send_raw_frame(pcap_t* handle, const std::uint8_t* adapter_mac, const char* camera_mac,
+int send_raw_frame(capture_port* port, const std::uint8_t* adapter_mac, const char* camera_mac,
                    const std::uint8_t* bytes, int length) {
   const auto dst = parse_mac_text(camera_mac ? camera_mac : "");
   if (!dst || length < 2 || length > kRawMaxCommand) return -1;
@@ -69,25 +69,24 @@ int send_raw_frame(pcap_t* handle, const std::uint8_t* adapter_mac, const char* 
   std::memcpy(frame, dst->data(), 6);
   std::memcpy(frame + 6, adapter_mac, 6);
   std::memcpy(frame + 12, bytes, static_cast<std::size_t>(length));
-  return cap_send_frame(handle, frame, 12 + length);
+  return port ? port->send(frame, 12 + length) : 0;
 }
 
-int wait_raw_reply(pcap_t* handle, const std::uint8_t* adapter_mac, const char* camera_mac,
+int wait_raw_reply(capture_port* port, const std::uint8_t* adapter_mac, const char* camera_mac,
                    std::uint16_t ether_type, std::uint8_t* out, int capacity, int timeout_ms) {
+  if (capacity < 0) return -1;
   const std::uint64_t t0 = tick_ms();
   const auto camera = parse_mac_text(camera_mac ? camera_mac : "");
+  captured_frame_t captured;
   while (tick_ms() - t0 <= static_cast<std::uint64_t>(timeout_ms < 0 ? 0 : timeout_ms)) {
-    pcap_pkthdr* header = nullptr;
-    const u_char* data = nullptr;
-    const int got = cap_next_frame(handle, &header, &data);
-    if (got <= 0 || !header || !data) {
-      // A live handle has already waited its read time-out; without one, pace the loop.
-      if (!handle || got < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!port) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
-    if (!camera) continue;
+    // A read without a frame (or after an error) has already waited its read time-out.
+    if (port->read(captured) <= 0 || !camera) continue;
     // Only the captured bytes exist, whatever the on-wire length or the length field says.
-    byte_reader frame(data, header->caplen);
+    byte_reader frame(captured.bytes.data(), captured.bytes.size());
     const auto dst = frame.bytes(6);
     const auto src = frame.bytes(6);
     const std::uint16_t type = frame.be16();
@@ -97,7 +96,7 @@ int wait_raw_reply(pcap_t* handle, const std::uint8_t* adapter_mac, const char* 
     if (std::memcmp(src.data(), camera->data(), 6) != 0) continue;
     if (type != ether_type) continue;
     std::size_t count = length;
-    if (capacity >= 0 && count > static_cast<std::size_t>(capacity)) count = capacity;
+    if (count > static_cast<std::size_t>(capacity)) count = static_cast<std::size_t>(capacity);
     if (count > frame.remaining()) count = frame.remaining();
     if (count > 0) std::memcpy(out, frame.bytes(count).data(), count);
     return static_cast<int>(count);

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "net/capture.h"
+#include "net/capture_port.h"
 
 namespace mardo {
 
@@ -33,16 +33,16 @@ std::string format_mac_upper(const std::uint8_t* mac);
 std::string format_mac_lower(const std::uint8_t* mac);
 
 // Sends destination (the camera), source (the adapter) and the given bytes, which start
-// with the big-endian EtherType. Gives the send result; -1 without sending for a MAC text
-// that is not one or a command longer than kRawMaxCommand.
-int send_raw_frame(pcap_t* handle, const std::uint8_t* adapter_mac, const char* camera_mac,
+// with the big-endian EtherType. Gives the send result (0 for a null port); -1 without
+// sending for a MAC text that is not one or a command longer than kRawMaxCommand.
+int send_raw_frame(capture_port* port, const std::uint8_t* adapter_mac, const char* camera_mac,
                    const std::uint8_t* bytes, int length);
 
 // Waits for the camera's answer of the given EtherType, addressed to the adapter, and
 // copies min(length field, capacity) payload bytes, never more than were captured. Gives
 // the count copied, or -1 when nothing matched within the time-out (waited in full, also
-// for a null handle).
-int wait_raw_reply(pcap_t* handle, const std::uint8_t* adapter_mac, const char* camera_mac,
+// for a null port). A negative capacity is refused with -1 at once.
+int wait_raw_reply(capture_port* port, const std::uint8_t* adapter_mac, const char* camera_mac,
                    std::uint16_t ether_type, std::uint8_t* out, int capacity, int timeout_ms);
 
 }  // namespace mardo

@@ -78,7 +78,9 @@ TEST(DeviceList, SortReordersWholeRowsByTagComparison) {
     list.set_text(row, kColIp, std::u16string(text.begin(), text.end()));
     list.set_checked(row, t == 10);
   }
-  list.sort([](std::uint32_t a, std::uint32_t b) { return a < b ? -1 : a > b ? 1 : 0; });
+  list.sort([](const list_row_t& a, const list_row_t& b) {
+    return a.tag < b.tag ? -1 : a.tag > b.tag ? 1 : 0;
+  });
   EXPECT_EQ(list.tag(0), 10u);
   EXPECT_EQ(list.text(0, kColIp), u"10");
   EXPECT_TRUE(list.checked(0));

@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
+#include <vector>
 
 namespace mardo {
 namespace {
@@ -21,67 +22,50 @@ dev_info_t adapter_named(const char* name) {
 TEST(AdapterTable, AtRefusesAnIndexOutsideTheTable) {
   adapter_table table;
   EXPECT_FALSE(table.at(0).has_value());
-  {
-    auto guard = table.rebuild();
-    guard.append(adapter_named("eth0"));
-    guard.append(adapter_named("eth1"));
-  }
+  table.assign({adapter_named("eth0"), adapter_named("eth1")});
   EXPECT_EQ(table.count(), 2);
   ASSERT_TRUE(table.at(1).has_value());
-  EXPECT_STREQ((*table.at(1))->acName, "eth1");
+  EXPECT_STREQ(table.at(1)->acName, "eth1");
   EXPECT_FALSE(table.at(2).has_value());
   EXPECT_FALSE(table.at(-1).has_value());
   EXPECT_FALSE(table.at(65535).has_value());
 }
 
-TEST(AdapterTable, AppendCopiesTheWholeRecord) {
+TEST(AdapterTable, AssignCopiesTheWholeRecord) {
   adapter_table table;
   dev_info_t info = adapter_named("wlan0");
   info.iIpNum = 2;
   std::strcpy(info.acIpAddr[1], "198.51.100.7");
   std::memcpy(info.aucMac, "\x02\x00\x00\x00\x00\x09\x7f\x7f", 8);
-  table.rebuild().append(info);
+  table.assign({info});
   std::strcpy(info.acName, "changed");
   auto ref = table.at(0);
   ASSERT_TRUE(ref);
-  EXPECT_STREQ((*ref)->acName, "wlan0");
-  EXPECT_STREQ((*ref)->acIpAddr[1], "198.51.100.7");
-  EXPECT_EQ((*ref)->aucMac[5], 9);
+  EXPECT_STREQ(ref->acName, "wlan0");
+  EXPECT_STREQ(ref->acIpAddr[1], "198.51.100.7");
+  EXPECT_EQ(ref->aucMac[5], 9);
 }
 
-TEST(AdapterTable, ClearEmptiesAndSkipsNullHandles) {
+// A rebuild must never close a port that an operation still uses: a copy of the record keeps
+// its port open, and the port closes with the last holder.
+TEST(AdapterTable, PortOutlivesARebuildUntilItsLastHolderIsGone) {
+  static int token;
   adapter_table table;
-  {
-    auto guard = table.rebuild();
-    guard.append(adapter_named("eth0"));  // null handle: nothing to close
-  }
-  table.rebuild().clear();
+  dev_info_t info = adapter_named("eth0");
+  info.pCapHandle = capture_port::adopt(reinterpret_cast<pcap_t*>(&token));
+  std::weak_ptr<capture_port> port = info.pCapHandle;
+  table.assign({info});
+  info = dev_info_t{};
+  std::optional<dev_info_t> in_use = table.at(0);
+  ASSERT_TRUE(in_use);
+  table.assign({adapter_named("eth9")});
+  EXPECT_FALSE(port.expired());
+  EXPECT_EQ(in_use->pCapHandle.get(), port.lock().get());
+  EXPECT_STREQ(table.at(0)->acName, "eth9");
+  in_use.reset();
+  EXPECT_TRUE(port.expired());
+  table.clear();
   EXPECT_EQ(table.count(), 0);
-  EXPECT_TRUE(table.snapshot().empty());
-}
-
-// A rebuild closes handles; it must wait until no thread is using one of the old table.
-TEST(AdapterTable, RebuildWaitsForHandlesInUse) {
-  adapter_table table;
-  table.rebuild().append(adapter_named("eth0"));
-  std::atomic<bool> rebuilt{false};
-  std::thread rebuilder;
-  {
-    auto ref = table.at(0);
-    ASSERT_TRUE(ref);
-    rebuilder = std::thread([&] {
-      auto guard = table.rebuild();
-      guard.clear();
-      guard.append(adapter_named("eth9"));
-      rebuilt = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(rebuilt.load());
-    EXPECT_STREQ((*ref)->acName, "eth0");  // still the old, open record
-  }
-  rebuilder.join();
-  EXPECT_TRUE(rebuilt.load());
-  EXPECT_STREQ((*table.at(0))->acName, "eth9");
 }
 
 TEST(AddrMap, LastStoreWinsAndLookupMissesCleanly) {

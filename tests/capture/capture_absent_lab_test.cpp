@@ -29,17 +29,17 @@ TEST(CaptureLibraryAbsent, AdaptersAreListedWithNullHandlesAndRawCallsDoNothing)
   }
   ASSERT_EQ(table.count(), 1);
   auto adapter = table.at(0);
-  EXPECT_EQ((*adapter)->pCapHandle, nullptr);
-  EXPECT_STREQ((*adapter)->acIpAddr[0], "192.0.2.1");
+  EXPECT_EQ(adapter->pCapHandle.get(), nullptr);
+  EXPECT_STREQ(adapter->acIpAddr[0], "192.0.2.1");
 
-  EXPECT_EQ(cap_open_adapter((*adapter)->acName), nullptr);
+  EXPECT_EQ(cap_open_adapter(adapter->acName), nullptr);
   const std::uint8_t reboot[] = {0xFF, 0xF1};
   EXPECT_EQ(
-      send_raw_frame((*adapter)->pCapHandle, (*adapter)->aucMac, "02-AB-00-00-02-01", reboot, 2),
+      send_raw_frame(adapter->pCapHandle.get(), adapter->aucMac, "02-AB-00-00-02-01", reboot, 2),
       0);
   std::uint8_t out[16];
   const auto t0 = tick_ms();
-  EXPECT_EQ(wait_raw_reply((*adapter)->pCapHandle, (*adapter)->aucMac, "02-AB-00-00-02-01", 0xFFF8,
+  EXPECT_EQ(wait_raw_reply(adapter->pCapHandle.get(), adapter->aucMac, "02-AB-00-00-02-01", 0xFFF8,
                            out, 16, 500),
             -1);
   EXPECT_GE(tick_ms() - t0, 500u);

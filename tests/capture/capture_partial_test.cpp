@@ -4,6 +4,7 @@
 
 #include "fake_pcap_control.h"
 #include "net/capture.h"
+#include "net/capture_port.h"
 #include "net/raw_frame.h"
 
 namespace mardo {
@@ -23,13 +24,13 @@ TEST(PartialCaptureLibrary, WorksWithoutFiltersAndReportsFalse) {
 
   const std::uint8_t mac[6] = {2, 0, 0, 0, 0, 1};
   const std::uint8_t cmd[] = {0xFF, 0xF4};
-  send_raw_frame(h, mac, "02-00-00-00-00-02", cmd, 2);
+  const capture_port_ptr port = capture_port::adopt(h);
+  send_raw_frame(port.get(), mac, "02-00-00-00-00-02", cmd, 2);
   EXPECT_EQ(fake_pcap::sent_count(), 1);
 
   fake_pcap::push({2, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0, 2, 0xFF, 0xF8, 0, 0});
   std::uint8_t out[4];
-  EXPECT_EQ(wait_raw_reply(h, mac, "02-00-00-00-00-02", 0xFFF8, out, 4, 500), 0);
-  cap_close(h);
+  EXPECT_EQ(wait_raw_reply(port.get(), mac, "02-00-00-00-00-02", 0xFFF8, out, 4, 500), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // lengths, so frame handling can be checked without a network.
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -23,6 +24,8 @@ struct fake_state {
   std::vector<std::string> filters;
   int opened = 0;
   int closed = 0;
+  int read_calls = 0;
+  bool fail_reads = false;
   frame_t current;
   pcap_pkthdr header{};
 };
@@ -53,7 +56,12 @@ __attribute__((visibility("default"))) int pcap_next_ex(pcap_t*, pcap_pkthdr** h
                                                         const u_char** data) {
   fake_state& s = state();
   std::lock_guard lock(s.mutex);
+  ++s.read_calls;
+  if (s.fail_reads) return PCAP_ERROR;
   if (s.inbox.empty()) return 0;
+  // As libpcap reuses its buffer, the frame handed out before is gone with this read: a
+  // reader still looking at it sees the poison.
+  std::fill(s.current.bytes.begin(), s.current.bytes.end(), 0xEE);
   s.current = std::move(s.inbox.front());
   s.inbox.pop_front();
   s.header = {};
@@ -121,8 +129,20 @@ __attribute__((visibility("default"))) int fake_pcap_inbox_size() {
   return static_cast<int>(state().inbox.size());
 }
 
+__attribute__((visibility("default"))) void fake_pcap_fail_reads(int on) {
+  std::lock_guard lock(state().mutex);
+  state().fail_reads = on != 0;
+}
+
+__attribute__((visibility("default"))) int fake_pcap_read_calls() {
+  std::lock_guard lock(state().mutex);
+  return state().read_calls;
+}
+
 __attribute__((visibility("default"))) void fake_pcap_reset() {
   std::lock_guard lock(state().mutex);
+  state().fail_reads = false;
+  state().read_calls = 0;
   state().inbox.clear();
   state().sent.clear();
   state().filters.clear();

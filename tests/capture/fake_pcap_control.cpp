@@ -50,6 +50,12 @@ int filter_calls() {
 int inbox_size() {
   return fn<int (*)()>("fake_pcap_inbox_size")();
 }
+void fail_reads(bool on) {
+  fn<void (*)(int)>("fake_pcap_fail_reads")(on ? 1 : 0);
+}
+int read_calls() {
+  return fn<int (*)()>("fake_pcap_read_calls")();
+}
 void reset() {
   fn<void (*)()>("fake_pcap_reset")();
 }

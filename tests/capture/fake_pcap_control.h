@@ -12,6 +12,8 @@ int sent_count();
 std::vector<std::uint8_t> sent(int i);
 int filter_calls();
 int inbox_size();
+void fail_reads(bool on);  // every read reports an error
+int read_calls();
 void reset();
 
 }  // namespace fake_pcap

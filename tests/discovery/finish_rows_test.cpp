@@ -46,6 +46,24 @@ TEST(FinishSearchRows, OctetsCompareAsNumbersFirstToLast) {
   EXPECT_EQ(list.text(2, kColMac), u"B");
 }
 
+// Hand-entered rows carry tag 0 like the first search row, and a deleted row lets a later
+// one reuse its index: tags repeat and cannot stand for a row's address.
+TEST(FinishSearchRows, RowsWithRepeatedTagsSortByTheirOwnAddresses) {
+  device_list list;
+  const struct {
+    const char* ip;
+    std::uint32_t tag;
+  } rows[] = {{"10.0.0.1", 0}, {"10.0.0.5", 1}, {"10.0.0.9", 0}, {"10.0.0.3", 1}};
+  for (const auto& r : rows) {
+    const int row = list.add_row();
+    list.set_text(row, kColIp, wide_string(r.ip));
+    list.set_tag(row, r.tag);
+  }
+  finish_search_rows(list);
+  const char* expected[] = {"10.0.0.1", "10.0.0.3", "10.0.0.5", "10.0.0.9"};
+  for (int row = 0; row < 4; ++row) EXPECT_EQ(ansi_string(list.text(row, kColIp)), expected[row]);
+}
+
 TEST(FinishSearchRows, EmptyListStaysEmpty) {
   device_list list;
   finish_search_rows(list);

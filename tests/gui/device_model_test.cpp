@@ -90,7 +90,9 @@ TEST(DeviceModel, DeleteAllAndSortResetTheView) {
   list.add_row();
   list.set_tag(0, 2);
   list.set_tag(1, 1);
-  list.sort([](std::uint32_t a, std::uint32_t b) { return a < b ? -1 : a > b ? 1 : 0; });
+  list.sort([](const list_row_t& a, const list_row_t& b) {
+    return a.tag < b.tag ? -1 : a.tag > b.tag ? 1 : 0;
+  });
   model.catch_up();
   EXPECT_EQ(resets.count(), 2);
   EXPECT_EQ(model.rowCount(), 2);

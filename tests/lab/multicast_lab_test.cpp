@@ -43,7 +43,6 @@ struct timed_result {
 
 timed_result exchange(const Lab& lab, const char* local_ip, const char* mac, const char* ip) {
   lab::netns_scope in(lab.ws_netns());
-  EXPECT_TRUE(in.ok());
   const std::uint64_t t0 = tick_ms();
   const int r = mc_exchange(local_ip, mac, modify_request(mac, ip).c_str());
   return {r, tick_ms() - t0};
@@ -58,6 +57,13 @@ TEST(McExchangeLab, ConfirmsOnTheRightAnswerAtOnce) {
   const auto r = exchange(lab, "192.0.2.1", "02:ab:00:00:08:01", "192.0.2.181");
   EXPECT_EQ(r.result, 1);
   EXPECT_LT(r.ms, 2000u);
+  // Cameras send their answers to port 9982 whatever the request came from; the simulator
+  // answers to the source, so only its log shows that the request really left from there.
+  std::vector<std::string> sources;
+  for (const auto& e : lab.events()) {
+    if (e.channel == "mc") sources.push_back(e.src);
+  }
+  EXPECT_EQ(sources, std::vector<std::string>{"192.0.2.1:9982"});
   bool recv_line = false;
   for (const auto& l : log.console.lines()) {
     if (l.rfind("[192.0.2.1]Recv:uiIdentify=0x5abababa, uiDataLen=", 0) == 0 &&
