@@ -195,7 +195,7 @@ int run_cli_package(int argc, char** argv) {
 
   report_t report;
   zip_package_t archive;
-  std::vector<std::uint8_t> bytes;
+  file_bytes_t plain;
   switch (package_route_of(path)) {
     case package_route_t::refused:
       report.kind = "rar";
@@ -214,13 +214,13 @@ int run_cli_package(int argc, char** argv) {
       describe_zip(archive, camera, report);
       break;
     case package_route_t::plain:
-      if (!read_plain_package(path, bytes)) {
+      if (!read_plain_package(path, plain)) {
         std::fprintf(stderr, "mardo-cli package: cannot read %s\n", path.c_str());
         return 1;
       }
-      if (package_is_full(bytes)) {
+      if (package_is_full(plain.bytes())) {
         report.kind = "full";
-        describe_full(bytes, camera, report);
+        describe_full(plain.bytes(), camera, report);
       } else {
         report.kind = "plain";
         // A plain image goes to every camera as it is, under its own name.

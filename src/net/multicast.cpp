@@ -3,7 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/udp.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,8 +43,12 @@ int close_fail(int sock) {
   return -1;
 }
 
-// The steps every socket of the channel takes: reuse, bind, join, buffer.
-int open_member_socket(const char* ip, std::uint32_t bind_addr) {
+// The steps every socket of the channel takes: reuse, bind, join, buffer. A group socket
+// hears the group only on its own adapter's interface: without that, a socket bound to the
+// group hears it on every interface any socket of the process joined, and two adapters'
+// exchanges would see each other's answers. It is set before the bind and the join, so not
+// one datagram of another adapter's cameras is queued in between.
+int open_member_socket(const char* ip, std::uint32_t bind_addr, bool group_of_own_interface) {
   const int sock = socket(AF_INET, SOCK_DGRAM, 0);
   if (sock < 0) {
     log_printf("[%s]socket error = %d\r\n", ip, errno);
@@ -55,6 +59,10 @@ int open_member_socket(const char* ip, std::uint32_t bind_addr) {
   if (ret != 0) {
     log_printf("[%s]setsockopt SOL_SOCKET SO_REUSEADDR, iRet=%d  LastError=%d\r\n", ip, ret, errno);
     return close_fail(sock);
+  }
+  if (group_of_own_interface) {
+    const int off = 0;
+    setsockopt(sock, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
   }
   sockaddr_in local{};
   local.sin_family = AF_INET;
@@ -80,7 +88,7 @@ int open_member_socket(const char* ip, std::uint32_t bind_addr) {
 bool open_mc_socket(const char* local_ip, mc_socket_t& out) {
   out = mc_socket_t{};
   if (!local_ip || std::strcmp(local_ip, "0.0.0.0") == 0) return false;
-  const int sock = open_member_socket(local_ip, inet_addr(local_ip));
+  const int sock = open_member_socket(local_ip, inet_addr(local_ip), false);
   if (sock < 0) return false;
   const int on = 1;
   const int ret = setsockopt(sock, SOL_SOCKET, SO_NO_CHECK, &on, sizeof on);
@@ -95,15 +103,11 @@ bool open_mc_socket(const char* local_ip, mc_socket_t& out) {
   iface.s_addr = inet_addr(local_ip);
   setsockopt(sock, IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface);
 
-  const int group = open_member_socket(local_ip, inet_addr(kMcGroup));
+  const int group = open_member_socket(local_ip, inet_addr(kMcGroup), true);
   if (group < 0) {
     close(sock);
     return false;
   }
-  // Without this a socket bound to the group hears the group on every interface that any
-  // socket of the process joined, and two adapters' exchanges would see each other's answers.
-  const int off = 0;
-  setsockopt(group, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
 
   out.iSock = sock;
   out.iGroupSock = group;
@@ -138,18 +142,12 @@ int mc_send(const mc_socket_t& sock, std::string_view text) {
 }
 
 mc_pass_t mc_receive(const mc_socket_t& sock, mc_header_t& header, std::string& text) {
-  fd_set set;
-  FD_ZERO(&set);
-  int top = -1;
-  for (int s : {sock.iSock, sock.iGroupSock}) {
-    if (s < 0 || s >= FD_SETSIZE) continue;
-    FD_SET(s, &set);
-    if (s > top) top = s;
-  }
-  if (top < 0) return mc_pass_t::nothing;
-  timeval tv{0, kMcPassMs * 1000};
-  if (select(top + 1, &set, nullptr, nullptr, &tv) <= 0) return mc_pass_t::nothing;
-  const int ready = sock.iSock >= 0 && FD_ISSET(sock.iSock, &set) ? sock.iSock : sock.iGroupSock;
+  pollfd waits[2] = {{sock.iSock, POLLIN, 0}, {sock.iGroupSock, POLLIN, 0}};
+  if (sock.iSock < 0 && sock.iGroupSock < 0) return mc_pass_t::nothing;
+  // poll skips a negative descriptor, so either socket may be missing.
+  if (poll(waits, 2, kMcPassMs) <= 0) return mc_pass_t::nothing;
+  // A socket with an error pending is read too: the failed receive clears it.
+  const int ready = waits[0].revents ? sock.iSock : sock.iGroupSock;
 
   std::uint8_t buffer[kMcBufferSize] = {};
   sockaddr_in from{};

@@ -1,8 +1,8 @@
 #include "net/sockets.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,27 +22,26 @@ bool would_block(int err) {
   return err == EAGAIN;
 }
 
-// 1 ready, 0 time-out, -1 failed wait.
+// 1 ready, 0 time-out, -1 failed wait. An error or hang-up on the socket counts as ready:
+// the call that follows reports it.
 int wait_ready(int sock, wait_for what, int timeout_ms) {
-  // FD_SET on a handle at or past FD_SETSIZE writes outside the set.
-  if (sock < 0 || sock >= FD_SETSIZE) return -1;
+  if (sock < 0) return -1;
   using clock = std::chrono::steady_clock;
-  const auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-  timeval tv = timeout_to_timeval(timeout_ms);
+  const int wait_ms = timeout_ms < 0 ? 0 : timeout_ms;
+  const auto deadline = clock::now() + std::chrono::milliseconds(wait_ms);
+  pollfd p{sock, static_cast<short>(what == wait_for::readable ? POLLIN : POLLOUT), 0};
+  int left = wait_ms;
   for (;;) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(sock, &set);
-    const int r = select(sock + 1, what == wait_for::readable ? &set : nullptr,
-                         what == wait_for::writable ? &set : nullptr, nullptr, &tv);
-    if (r > 0) return 1;
+    p.revents = 0;
+    const int r = poll(&p, 1, left);
+    if (r > 0) return (p.revents & POLLNVAL) ? -1 : 1;
     if (r == 0) return 0;
     if (errno != EINTR) return -1;
     // A signal must not stretch the wait beyond its time-out.
-    const auto left =
+    const auto rest =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
-    if (left <= 0) return 0;
-    tv = timeout_to_timeval(static_cast<int>(left));
+    if (rest <= 0) return 0;
+    left = static_cast<int>(rest);
   }
 }
 

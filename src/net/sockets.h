@@ -1,9 +1,9 @@
 #pragma once
-// IPv4 socket helpers with time-outs. Every wait is a readiness wait bounded by its own
-// time-out in milliseconds, applied to each single wait. Results: -1 error, -2 peer
+// IPv4 socket helpers with time-outs. Every wait is a readiness wait (poll, so any handle
+// number works) bounded by its own time-out in milliseconds, applied to each single wait; a
+// negative time-out checks once without waiting. Results: -1 error, -2 peer
 // closed, 0 time-out where stated. No exceptions, no logging.
 #include <netinet/in.h>
-#include <sys/time.h>
 
 #include <cstdint>
 
@@ -11,16 +11,6 @@ namespace mardo {
 
 inline constexpr int kSockStream = 1;
 inline constexpr int kSockDatagram = 2;
-
-// The wait of one readiness check. A negative time-out polls once instead of handing
-// select an invalid interval.
-inline timeval timeout_to_timeval(int ms) {
-  if (ms < 0) ms = 0;
-  timeval tv{};
-  tv.tv_sec = ms / 1000;
-  tv.tv_usec = (ms % 1000) * 1000;
-  return tv;
-}
 
 // Socket bound to INADDR_ANY:port with SO_REUSEADDR; port 0 writes the chosen port back.
 // Stream sockets listen with the backlog. Stays blocking. -1 on failure.

@@ -2,9 +2,11 @@
 // How the upgrade run treats the file the user chose: by the text after the last '.' of its
 // path, then, for a file read whole, by its first bytes.
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace mardo {
 
@@ -16,7 +18,25 @@ enum class package_route_t {
 
 package_route_t package_route_of(std::string_view path);
 
-// Reads the whole file at path. False when it cannot be opened or read.
-bool read_plain_package(const std::string& path, std::vector<std::uint8_t>& bytes);
+// A whole file in memory. Its buffer is reserved with malloc, never with a throwing
+// allocation: a file too large for memory is a buffer that cannot be reserved, not an
+// exception out of the upgrade's thread.
+class file_bytes_t {
+ public:
+  std::span<const std::uint8_t> bytes() const { return {data_.get(), size_}; }
+  std::size_t size() const { return size_; }
+
+ private:
+  friend bool read_plain_package(const std::string& path, file_bytes_t& out);
+  struct free_bytes {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<std::uint8_t, free_bytes> data_;
+  std::size_t size_ = 0;
+};
+
+// Reads the whole file at path. False (and out empty) when it cannot be opened or read, or
+// its buffer cannot be reserved.
+bool read_plain_package(const std::string& path, file_bytes_t& out);
 
 }  // namespace mardo

@@ -1,9 +1,15 @@
 #include "upgrade/package.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
 
 #include "case_name.h"
 #include "upgrade/choice.h"
+#include "upgrade/package_kind.h"
 #include "upgrade_fixtures.h"
 
 namespace mardo {
@@ -295,6 +301,28 @@ TEST(PackageChoice, EmptyOldImageIsNoMatch) {
   const package_choice_t choice = choose_package_image(p, kCamera);
   EXPECT_EQ(choice.kind, image_choice_kind_t::no_match);
   EXPECT_EQ(choice.text, kTextNoMatchingImage);
+}
+
+// A file larger than any buffer must read as one that cannot be reserved; an exception
+// would leave the upgrade's thread and end the process. A sparse file costs no space.
+TEST(PlainPackage, FileTooLargeForMemoryIsAFailedReadAndASmallOneReadsWhole) {
+  test::temp_dir dir;
+  dir.write("small.bin", pattern(70000, 3));
+  file_bytes_t file;
+  ASSERT_TRUE(read_plain_package(dir.file("small.bin"), file));
+  EXPECT_TRUE(std::ranges::equal(file.bytes(), pattern(70000, 3)));
+
+  const std::string huge = "/dev/shm/mardo-huge-" + std::to_string(getpid());
+  const int fd = ::open(huge.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+  ASSERT_GE(fd, 0);
+  const bool made = ftruncate(fd, off_t{1} << 50) == 0;
+  ::close(fd);
+  if (made) {
+    EXPECT_FALSE(read_plain_package(huge, file));
+    EXPECT_EQ(file.size(), 0u);
+  }
+  ::unlink(huge.c_str());
+  if (!made) GTEST_SKIP() << "no sparse file of 1 PiB here";
 }
 
 }  // namespace
