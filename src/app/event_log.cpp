@@ -187,7 +187,12 @@ class event_writer {
       std::deque<event_t> batch;
       batch.swap(queue_);
       lock.unlock();
-      write_batch(batch);
+      // Nothing thrown may leave the writer's thread; the lines are then lost, and counted.
+      try {
+        write_batch(batch);
+      } catch (...) {
+        lost_lines.fetch_add(batch.size(), std::memory_order_relaxed);
+      }
       lock.lock();
       finished_ += batch.size();
       done_.notify_all();

@@ -1,4 +1,5 @@
 #include "app/log.h"
+#include "app/worker_thread.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -6,6 +7,7 @@
 #include <atomic>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -156,6 +158,16 @@ TEST(StdoutConsole, WritesLinesWithUnixLineEndsOnlyWhileVisible) {
   });
   set_console_window(nullptr);
   EXPECT_EQ(captured, "[192.0.2.1] shown\nplain\nno end\n" + big + "\n");
+}
+
+// An exception in a worker would end the whole process; it must end only that worker's job.
+TEST_F(Console, ExceptionInAWorkerEndsOnlyItsJobWithALine) {
+  toggle_console();
+  std::thread worker = start_worker("192.0.2.1", [] { throw std::runtime_error("no room"); });
+  ASSERT_TRUE(worker.joinable());
+  worker.join();
+  std::lock_guard lock(console_.mutex);
+  EXPECT_EQ(console_.lines, std::vector<std::string>{"[192.0.2.1]worker ended: no room\r\n"});
 }
 
 }  // namespace
