@@ -1034,14 +1034,19 @@ TEST(LabScript, GcRemovesLabsOfEndedOwnersOnly) {
   pid_t zombie = start_sleeper();
   ASSERT_GT(reaped, 0);
   ASSERT_GT(zombie, 0);
+  // A state file rewritten after up: "owner.start" with another start time is another
+  // process of the same PID; an empty "owner.pid" is one still being written.
   const struct {
     const char* name;
     pid_t owner;
+    const char* file;
+    const char* text;
     bool survives;
-  } rows[] = {{"owner_ended_and_reaped", reaped, false},
-              {"owner_ended_not_reaped", zombie, false},
-              {"owner_pid_reused", getpid(), false},
-              {"owner_running", getpid(), true}};
+  } rows[] = {{"owner_ended_and_reaped", reaped, nullptr, nullptr, false},
+              {"owner_ended_not_reaped", zombie, nullptr, nullptr, false},
+              {"owner_pid_reused", getpid(), "owner.start", "1\n", false},
+              {"owner_pid_being_written", getpid(), "owner.pid", "", true},
+              {"owner_running", getpid(), nullptr, nullptr, true}};
   std::string topo = write_topology(unique_lab_id('s'),
                                     "segment 0 192.0.2.1/24\n"
                                     "camera 0 0 02:00:01:00:00:01 192.0.2.10/24\n");
@@ -1051,8 +1056,10 @@ TEST(LabScript, GcRemovesLabsOfEndedOwnersOnly) {
     EXPECT_EQ(run_script("up " + ids.back() + " " + topo, row.owner), 0) << row.name;
     EXPECT_EQ(lab_namespaces(ids.back()).size(), 3u) << row.name;
   }
-  // The same PID with another start time is another process.
-  std::ofstream("/run/mardo-lab/" + ids[2] + "/owner.start") << "1\n";
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    if (rows[i].file)
+      std::ofstream("/run/mardo-lab/" + ids[i] + "/" + rows[i].file) << rows[i].text;
+  }
   kill(reaped, SIGKILL);
   waitpid(reaped, nullptr, 0);
   kill(zombie, SIGKILL);
