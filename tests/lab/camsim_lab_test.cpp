@@ -960,9 +960,10 @@ TEST(LabFixture, LabRequireSkipsOutsideCiAndFailsUnderCi) {
     unsetenv("CI");
 }
 
-int run_script(const std::string& args, pid_t owner = getpid()) {
-  int rc = std::system(("LAB_OWNER_PID=" + std::to_string(owner) + " " + lab_script_path() + " " +
-                        args + " >/dev/null 2>&1")
+// env: shell assignments put before the call ("A=1 B=2").
+int run_script(const std::string& args, pid_t owner = getpid(), const std::string& env = "") {
+  int rc = std::system((env + " LAB_OWNER_PID=" + std::to_string(owner) + " " + lab_script_path() +
+                        " " + args + " >/dev/null 2>&1")
                            .c_str());
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
@@ -1008,6 +1009,45 @@ TEST(LabScript, UpWithoutPrivilegesFailsAndLeavesNothing) {
   struct stat st {};
   EXPECT_NE(stat((std::string(state) + "/" + id).c_str(), &st), 0);
   std::filesystem::remove_all(state);
+  std::remove(topo.c_str());
+}
+
+TEST(LabScript, UpGivesAddrgenmodeOnlyToAKernelWithIpv6) {
+  REQUIRE_ROOT();
+  // An "ip" first on PATH that refuses addrgenmode as a kernel booted without IPv6 does.
+  char bin[] = "/tmp/mardo-noipv6-XXXXXX";
+  ASSERT_TRUE(mkdtemp(bin));
+  std::string ip = std::string(bin) + "/ip";
+  std::ofstream(ip) << "#!/bin/bash\n"
+                       "PATH=${PATH#*:}\n"
+                       "[[ \" $* \" == *' -batch - '* ]] || exec ip \"$@\"\n"
+                       "in=$(cat)\n"
+                       "if [[ $in == *addrgenmode* ]]; then\n"
+                       "  echo 'Error: Address family not supported by protocol.' >&2\n"
+                       "  exit 1\n"
+                       "fi\n"
+                       "exec ip \"$@\" <<<\"$in\"\n";
+  chmod(ip.c_str(), 0755);
+  std::string topo = write_topology(unique_lab_id('s'),
+                                    "segment 0 192.0.2.1/24\n"
+                                    "camera 0 0 02:00:01:00:00:01 192.0.2.10/24\n"
+                                    "tun\n");
+  const struct {
+    const char* ipv6;
+    bool up;
+  } rows[] = {{"0", true}, {"1", false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string("MARDO_LAB_IPV6=") + row.ipv6);
+    std::string id = unique_lab_id('s');
+    int rc = run_script("up " + id + " " + topo, getpid(),
+                        "PATH=" + std::string(bin) + ":$PATH MARDO_LAB_IPV6=" + row.ipv6);
+    EXPECT_EQ(rc == 0, row.up) << "exit " << rc;
+    EXPECT_EQ(lab_namespaces(id).size(), row.up ? 3u : 0u);
+    struct stat st {};
+    EXPECT_EQ(stat(("/run/mardo-lab/" + id).c_str(), &st) == 0, row.up);
+    run_script("down " + id);
+  }
+  std::filesystem::remove_all(bin);
   std::remove(topo.c_str());
 }
 
