@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "app/mardo_dlg.h"
+#include "app/window/mardo_dlg.h"
 
 namespace {
 

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   qt6-base-dev qt6-serialport-dev libgl-dev
-  libpcap-dev libcjson-dev libzip-dev zlib1g-dev
+  libpcap-dev libcjson-dev libzip-dev zlib1g-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth xdotool imagemagick openbox
   iproute2 zip socat procps

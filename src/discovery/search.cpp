@@ -9,9 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/log.h"
-#include "app/text.h"
-#include "app/worker_thread.h"
+#include "app/core/log.h"
+#include "app/core/text.h"
+#include "app/core/worker_thread.h"
 #include "discovery/search_answer.h"
 #include "discovery/version_text.h"
 #include "net/adapters.h"

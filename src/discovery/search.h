@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "app/device_table.h"
+#include "app/core/device_table.h"
 
 namespace mardo {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/device_table.h"
+#include "app/core/device_table.h"
 
 namespace mardo {
 

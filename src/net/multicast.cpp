@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/log.h"
+#include "app/core/log.h"
 #include "net/byte_view.h"
 #include "net/json_object.h"
 #include "net/tick.h"

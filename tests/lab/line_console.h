@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/log.h"
+#include "app/core/log.h"
 
 namespace mardo::lab {
 

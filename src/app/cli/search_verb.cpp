@@ -1,0 +1,92 @@
+// `mardo-cli search`: the search controller behind a console stand-in for the window.
+#include "app/cli/verb.h"
+
+#include <cjson/cJSON.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/core/log.h"
+#include "app/core/text.h"
+#include "discovery/headless_search.h"
+#include "net/adapters.h"
+#include "net/capture.h"
+
+namespace mardo {
+namespace {
+
+void print_json(const device_list& list) {
+  for (int row = 0; row < list.count(); ++row) {
+    cJSON* obj = cJSON_CreateObject();
+    cJSON_AddNumberToObject(obj, "row", row);
+    cJSON* columns = cJSON_AddArrayToObject(obj, "columns");
+    for (int c = 0; c < kColumnCount; ++c) {
+      cJSON_AddItemToArray(columns, cJSON_CreateString(ansi_string(list.text(row, c)).c_str()));
+    }
+    cJSON_AddNumberToObject(obj, "tag", list.tag(row));
+    cJSON_AddBoolToObject(obj, "checked", list.checked(row));
+    char* text = cJSON_PrintUnformatted(obj);
+    std::printf("%s\n", text);
+    cJSON_free(text);
+    cJSON_Delete(obj);
+  }
+}
+
+void print_table(const device_list& list) {
+  std::printf("%-4s %-17s %-15s %-6s %-10s %s\n", "id", "mac", "ip", "tag", "adapter",
+              "dev | ver | info | dup | full version | localmac | algo");
+  for (int row = 0; row < list.count(); ++row) {
+    auto col = [&](int c) { return ansi_string(list.text(row, c)); };
+    std::printf("%-4s %-17s %-15s %-6u %-10s %s | %s | %s | %s | %s | %s | %s\n",
+                col(kColId).c_str(), col(kColMac).c_str(), col(kColIp).c_str(), list.tag(row),
+                col(kColEtherName).c_str(), col(kColDev).c_str(), col(kColVer).c_str(),
+                col(kColInfo).c_str(), col(kColDupMark).c_str(), col(kColFullVersion).c_str(),
+                col(kColLocalMac).c_str(), col(kColAlgo).c_str());
+  }
+}
+
+int run_search(bool json, bool console) {
+  static stdout_console out;
+  if (console) {
+    set_console_window(&out);
+    toggle_console();
+  }
+  device_state state;
+  // As at the window's start: the library, then the adapters.
+  load_capture_library();
+  enumerate_adapters(state.adapters);
+  run_headless_search(state);
+  if (json) {
+    print_json(state.list);
+  } else {
+    print_table(state.list);
+  }
+  std::fflush(stdout);
+  state.adapters.clear();
+  return cli::kExitOk;
+}
+
+}  // namespace
+
+namespace cli {
+
+void add_search_verb(CLI::App& app, int& status) {
+  struct options_t {
+    bool json = false;
+    bool console = false;
+  };
+  auto options = std::make_shared<options_t>();
+  CLI::App* verb = app.add_subcommand(
+      "search", "Find the cameras on every adapter (about 3 s) and print one row each.");
+  add_json_flag(*verb, options->json);
+  verb->add_flag("--console", options->console,
+                 "print the diagnostic lines, as if the console were open");
+  verb->footer(
+      "With --json: one object per row, {\"row\", \"columns\", \"tag\", \"checked\"}.\n"
+      "It sends on every adapter it finds: run it inside a lab or on the camera network.");
+  verb->callback([options, &status] { status = run_search(options->json, options->console); });
+}
+
+}  // namespace cli
+}  // namespace mardo

@@ -1,0 +1,76 @@
+#include "app/cli/verb.h"
+
+#include <cctype>
+
+#include "app/core/text.h"
+
+namespace mardo::cli {
+
+void add_json_flag(CLI::App& verb, bool& json) {
+  verb.add_flag("--json", json, "print JSON instead of text");
+}
+
+void add_row_choice(CLI::App& verb, row_choice_t& choice) {
+  CLI::Option_group* cameras = verb.add_option_group("cameras", "which cameras (one is needed)");
+  cameras->add_flag("--all", choice.all, "every camera found");
+  cameras
+      ->add_option("--mac", choice.macs,
+                   "a camera by its MAC (either case, \"-\" or \":\" between bytes); repeat "
+                   "for more")
+      ->type_name("MAC")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            return canonical_mac(text).empty() ? "not a MAC: " + text : std::string();
+          },
+          "MAC"));
+  // Exactly one of the two: --all, or --mac as often as wanted.
+  cameras->require_option(1);
+}
+
+std::string canonical_mac(const std::string& text) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  if (text.size() != 17) return {};
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (i % 3 == 2) {
+      if (c != '-' && c != ':') return {};
+      out += '-';
+    } else {
+      if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
+      out += kDigits[std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                                                                 : std::toupper(c) - 'A' + 10];
+    }
+  }
+  return out;
+}
+
+std::vector<int> chosen_rows(const device_list& list, const row_choice_t& choice,
+                             std::vector<std::string>* missing) {
+  std::vector<int> rows;
+  const int count = list.count();
+  if (choice.all) {
+    for (int row = 0; row < count; ++row) rows.push_back(row);
+    return rows;
+  }
+  std::vector<std::string> row_macs;
+  for (int row = 0; row < count; ++row)
+    row_macs.push_back(canonical_mac(ansi_string(list.text(row, kColMac))));
+  std::vector<bool> taken(static_cast<std::size_t>(count), false);
+  for (const std::string& wanted : choice.macs) {
+    const std::string key = canonical_mac(wanted);
+    bool found = false;
+    for (int row = 0; row < count; ++row) {
+      if (key.empty() || row_macs[static_cast<std::size_t>(row)] != key) continue;
+      found = true;
+      taken[static_cast<std::size_t>(row)] = true;
+    }
+    if (!found && missing) missing->push_back(wanted);
+  }
+  for (int row = 0; row < count; ++row) {
+    if (taken[static_cast<std::size_t>(row)]) rows.push_back(row);
+  }
+  return rows;
+}
+
+}  // namespace mardo::cli

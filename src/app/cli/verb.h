@@ -1,0 +1,44 @@
+#pragma once
+// What every verb of mardo-cli shares: the exit-status convention, the --json flag, and the
+// one way to choose the cameras (rows) a verb acts on. Each verb lives in a file of its own
+// and adds its subcommand through an add_*_verb function listed in cli_app.cpp.
+#include <CLI/CLI.hpp>
+
+#include <string>
+#include <vector>
+
+#include "app/core/device_list.h"
+
+namespace mardo::cli {
+
+inline constexpr int kExitOk = 0;          // every chosen camera succeeded
+inline constexpr int kExitSomeFailed = 1;  // some chosen camera (or the package) failed
+inline constexpr int kExitBadInput = 2;    // bad arguments or input; the reason is on stderr
+inline constexpr const char* kExitStatusHelp =
+    "Exit status: 0 every chosen camera succeeded; 1 some failed; 2 bad arguments or input "
+    "(the reason is on stderr).";
+
+// Each verb adds its subcommand; its callback stores the verb's exit status.
+void add_search_verb(CLI::App& app, int& status);
+void add_package_verb(CLI::App& app, int& status);
+
+// --json: machine-readable output instead of the text.
+void add_json_flag(CLI::App& verb, bool& json);
+
+// --all, or --mac MAC repeated: the rows of the device list a verb acts on.
+struct row_choice_t {
+  bool all = false;
+  std::vector<std::string> macs;
+};
+void add_row_choice(CLI::App& verb, row_choice_t& choice);
+
+// The MAC text in one spelling: uppercase, bytes joined by "-"; empty when it is not six
+// bytes of two hexadecimal digits joined by "-" or ":".
+std::string canonical_mac(const std::string& text);
+
+// The rows chosen, in list order. A --mac that matches no row's column 1 is named in
+// *missing (and chooses nothing).
+std::vector<int> chosen_rows(const device_list& list, const row_choice_t& choice,
+                             std::vector<std::string>* missing);
+
+}  // namespace mardo::cli
