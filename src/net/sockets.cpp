@@ -11,6 +11,10 @@
 #include <cstddef>
 
 namespace mardo {
+
+socket_handle::~socket_handle() {
+  if (fd_ >= 0) ::close(fd_);
+}
 namespace {
 
 enum class wait_for { readable, writable };

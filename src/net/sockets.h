@@ -9,6 +9,19 @@
 
 namespace mardo {
 
+// Owns one socket and closes it on every path out of its scope.
+class socket_handle {
+ public:
+  explicit socket_handle(int fd) : fd_(fd) {}
+  ~socket_handle();
+  socket_handle(const socket_handle&) = delete;
+  socket_handle& operator=(const socket_handle&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 inline constexpr int kSockStream = 1;
 inline constexpr int kSockDatagram = 2;
 

@@ -1,0 +1,67 @@
+#pragma once
+// The camera's upgrade service: a 32-byte little-endian header that starts with the magic
+// word, followed by at most 1024 payload bytes per fragment; series of fragments are
+// marked first (2), middle (4), last (1) or only (3).
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace mardo {
+
+inline constexpr std::uint16_t kServicePort = 9300;
+inline constexpr int kSvcHeaderSize = 32;
+inline constexpr std::uint32_t kSvcMagic = 0x5ABABABA;
+inline constexpr std::uint32_t kSvcUpgradeHeader = 10001;
+inline constexpr std::uint32_t kSvcPackageData = 10002;
+inline constexpr std::uint32_t kSvcStatusQuery = 10003;
+inline constexpr std::uint32_t kSvcJsonCommand = 10004;
+inline constexpr std::uint32_t kSvcFirst = 2;
+inline constexpr std::uint32_t kSvcMiddle = 4;
+inline constexpr std::uint32_t kSvcLast = 1;
+inline constexpr std::uint32_t kSvcOnly = 3;
+inline constexpr int kSvcJsonFragment = 992;
+inline constexpr int kSvcPiece = 1024;
+inline constexpr int kSvcTimeoutMs = 3000;
+inline constexpr int kSvcAnswerCapacity = 256;
+inline constexpr int kDeviceParamBlockSize = 4096;
+// No reply fragment of a camera comes near this; a larger stated length is a broken peer.
+inline constexpr std::uint32_t kSvcMaxReplyPayload = 65536;
+
+struct svc_header_t {
+  std::uint32_t magic = kSvcMagic;
+  std::uint32_t kind = 1;
+  std::uint32_t command = 0;
+  std::uint32_t position = kSvcOnly;
+  std::uint32_t index = 0;
+  std::uint32_t link_id = 0;
+  std::uint32_t error = 0;
+  std::uint32_t payload_length = 0;
+};
+
+void encode_svc_header(const svc_header_t& header, std::span<std::uint8_t, kSvcHeaderSize> out);
+std::optional<svc_header_t> decode_svc_header(std::span<const std::uint8_t> bytes);
+// Position of fragment i of n in its series.
+std::uint32_t svc_position(int i, int n);
+
+// Sends one whole message with send_all calls for what is still missing, 1 ms apart; three
+// calls in a row without progress fail it.
+bool send_service_message(int sock, std::span<const std::uint8_t> message);
+// The four 1056-byte messages (command 10001) that carry a 4096-byte block.
+bool send_upgrade_header(int sock, std::span<const std::uint8_t, kDeviceParamBlockSize> block);
+// An answer of up to 256 bytes, gathered over up to three reads while 32 bytes or fewer have
+// come. Bytes received, or the last read's failure (< 1) when nothing came.
+int receive_service_answer(int sock, std::span<std::uint8_t, kSvcAnswerCapacity> answer);
+// The JSON text behind the header of an answer; empty when the answer has no body.
+std::string service_answer_text(std::span<const std::uint8_t> answer);
+
+// One JSON command in fragments of 992 bytes; reply fragments are appended to reply in
+// order. 0 when a whole reply without an error word came, else -1.
+int send_json_request(int sock, std::uint32_t command, std::span<const char> json,
+                      std::uint32_t kind, std::string& reply, int timeout_ms);
+// 1 when the camera answers as an upgrade-service device ("getDevParam", else the older
+// upgrade-header handshake), 0 otherwise.
+int query_device_param(const char* address, std::uint16_t port,
+                       std::span<const std::uint8_t, kDeviceParamBlockSize> block);
+
+}  // namespace mardo
