@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth xdotool imagemagick openbox
   iproute2 zip socat procps
+  tftpd-hpa tftp-hpa atftp tshark
 )
 
 missing=()

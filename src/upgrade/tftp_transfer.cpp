@@ -1,0 +1,171 @@
+#include "upgrade/tftp_transfer.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <thread>
+#include <vector>
+
+#include "app/core/text.h"
+#include "net/capture_port.h"
+#include "net/raw_frame.h"
+#include "net/sockets.h"
+#include "net/tick.h"
+#include "net/udp_frame.h"
+#include "upgrade/tftp_write.h"
+
+namespace mardo {
+namespace {
+
+class socket_transport : public tftp_transport {
+ public:
+  socket_transport(int fd, std::uint32_t camera) : fd_(fd), camera_(camera) {
+    peer_.sin_family = AF_INET;
+    peer_.sin_addr.s_addr = camera;
+    peer_.sin_port = htons(kTftpPort);
+  }
+  void send(std::span<const std::uint8_t> packet) override {
+    ::sendto(fd_.fd(), packet.data(), packet.size(), MSG_NOSIGNAL,
+             reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_);
+  }
+  int receive(std::span<std::uint8_t> answer, int timeout_ms) override {
+    const std::uint64_t start = tick_ms();
+    for (;;) {
+      const std::uint64_t spent = tick_ms() - start;
+      if (spent >= static_cast<std::uint64_t>(timeout_ms)) return 0;
+      sockaddr_in from{};
+      socklen_t from_len = sizeof from;
+      const int n = recvfrom_with_timeout(fd_.fd(), answer.data(), static_cast<int>(answer.size()),
+                                          timeout_ms - static_cast<int>(spent), &from, &from_len);
+      if (n == 0 || n == -1) return 0;
+      // Only the camera's own datagrams; its answering port becomes the destination.
+      if (n < 0 || from.sin_addr.s_addr != camera_) continue;
+      peer_.sin_port = from.sin_port;
+      return n;
+    }
+  }
+
+ private:
+  socket_handle fd_;
+  std::uint32_t camera_;
+  sockaddr_in peer_{};
+};
+
+class frame_transport : public tftp_transport {
+ public:
+  frame_transport(capture_port_ptr port, const udp_endpoints_t& ends)
+      : port_(std::move(port)), ends_(ends) {}
+  void send(std::span<const std::uint8_t> packet) override {
+    frame_.resize(kUdpFrameHeader + packet.size());
+    const std::size_t size = build_udp_frame(ends_, packet, frame_);
+    if (size) port_->send(frame_.data(), static_cast<int>(size));
+  }
+  int receive(std::span<std::uint8_t> answer, int timeout_ms) override {
+    const std::uint64_t start = tick_ms();
+    captured_frame_t frame;
+    while (tick_ms() - start < static_cast<std::uint64_t>(timeout_ms)) {
+      if (port_->read(frame) != 1) continue;
+      const auto d = parse_udp_frame(frame.bytes);
+      if (!d || d->ends.destination_mac != ends_.source_mac ||
+          d->ends.source_mac != ends_.destination_mac || d->ends.destination_ip != ends_.source_ip ||
+          d->ends.source_ip != ends_.destination_ip || d->ends.destination_port != ends_.source_port)
+        continue;
+      const std::size_t n = std::min(d->payload.size(), answer.size());
+      std::memcpy(answer.data(), d->payload.data(), n);
+      ends_.destination_port = d->ends.source_port;
+      return static_cast<int>(n);
+    }
+    return 0;
+  }
+
+ private:
+  capture_port_ptr port_;
+  udp_endpoints_t ends_;
+  std::vector<std::uint8_t> frame_;
+};
+
+class row_observer : public tftp_observer {
+ public:
+  explicit row_observer(upgrade_task_t& task) : task_(task) {}
+  void status(const std::string& text) override {
+    task_.owner->state().list.set_text(task_.row, kColInfo, wide_string(text));
+  }
+  void progress(int percent) override { task_.owner->post_transfer_progress(task_, percent); }
+  void pause(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+ private:
+  upgrade_task_t& task_;
+};
+
+std::uint32_t address_value(const char* text) {
+  in_addr a{};
+  return inet_pton(AF_INET, text, &a) == 1 ? a.s_addr : 0xFFFFFFFFu;
+}
+
+int socket_with_timeouts() {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return -1;
+  const timeval second{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &second, sizeof second);
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
+  return fd;
+}
+
+}  // namespace
+
+std::u16string transfer_progress_text(std::u16string_view image_name, int percent) {
+  const bool patch = image_name.find(u"patch.bin") != std::u16string_view::npos;
+  return wide_string((patch ? "patch.bin 传输 " : "传输 ") + std::to_string(percent) + "%");
+}
+
+std::uint32_t local_address_for(const dev_info_t& adapter, std::uint32_t camera) {
+  const int count = std::min(adapter.iIpNum, kMaxAdapterAddrs);
+  for (int i = 0; i < count; ++i) {
+    const std::uint32_t addr = address_value(adapter.acIpAddr[i]);
+    const std::uint32_t mask = address_value(adapter.acIpMask[i]);
+    if ((addr & mask) == (camera & mask)) return addr;
+  }
+  return count > 0 ? address_value(adapter.acIpAddr[0]) : 0;
+}
+
+void run_tftp_transfer(upgrade_task_t& task) {
+  device_list& list = task.owner->state().list;
+  const std::string mac_text = ansi_string(list.text(task.row, kColMac));
+  const std::string ip_text = ansi_string(list.text(task.row, kColIp));
+  const bool shared_address = list.text(task.row, kColDupMark) == u"1";
+  const std::uint32_t camera = address_value(ip_text.c_str());
+  const std::span<const std::uint8_t> image(task.data, static_cast<std::size_t>(task.length));
+  const std::string image_name = ansi_string(task.image_name);
+  row_observer observer(task);
+
+  if (!shared_address) {
+    const int fd = socket_with_timeouts();
+    if (fd < 0) return;
+    socket_transport transport(fd, camera);
+    tftp_write(transport, observer, image_name, image);
+    return;
+  }
+
+  const auto adapter = task.owner->state().adapters.at(task.adapter_index);
+  if (!adapter) return;
+  // A handle of its own: the shared one is filtered for the search's answers.
+  capture_port_ptr port = capture_port::open(adapter->acName);
+  if (!port) return;
+  port->apply_filter(kTftpCaptureFilter);
+  udp_endpoints_t ends;
+  std::memcpy(ends.source_mac.data(), adapter->aucMac, 6);
+  if (const auto mac = parse_mac_text(mac_text)) ends.destination_mac = *mac;
+  ends.source_ip = local_address_for(*adapter, camera);
+  ends.destination_ip = camera;
+  ends.source_port = task.local_port;
+  ends.destination_port = kTftpPort;
+  frame_transport transport(std::move(port), ends);
+  tftp_write(transport, observer, image_name, image);
+}
+
+}  // namespace mardo

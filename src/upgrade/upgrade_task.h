@@ -1,0 +1,33 @@
+#pragma once
+// The work record of one camera in an upgrade run, and what its worker needs of the
+// window that owns the list.
+#include <cstdint>
+#include <string>
+
+#include "app/core/device_table.h"
+
+namespace mardo {
+
+struct upgrade_task_t;
+
+class upgrade_owner {
+ public:
+  virtual ~upgrade_owner() = default;
+  virtual device_state& state() = 0;
+  // Queued to the window, never waited for: the window writes the row's progress text.
+  virtual void post_transfer_progress(const upgrade_task_t& task, int percent) = 0;
+};
+
+struct upgrade_task_t {
+  upgrade_owner* owner = nullptr;
+  int row = -1;
+  int adapter_index = 0;         // the row tag divided by 65536
+  std::u16string image_name;     // shown, and sent by TFTP after its last '\'
+  const std::uint8_t* data = nullptr;  // shared read-only by every worker of the run
+  int length = 0;
+  int block_count = 0;  // length / 512
+  int tail_length = 0;  // length % 512
+  std::uint16_t local_port = 0;  // reserved for the run; the raw transport's source port
+};
+
+}  // namespace mardo
