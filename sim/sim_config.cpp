@@ -208,6 +208,20 @@ std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::str
   r.dest("mc_reply_to", reply_to);
   if (reply_to) cam.mc_reply_to = *reply_to;
   r.text("mc_modify_err", cam.mc_modify_err);
+  r.flag("tftp", cam.tftp.enabled);
+  r.flag("tftp_plain_ack", cam.tftp.plain_ack);
+  r.integer("tftp_stop_after", cam.tftp.stop_after, -1, 1 << 30);
+  r.flag("tftp_duplicate_acks", cam.tftp.duplicate_acks);
+  r.integer("tftp_late_ack_ms", cam.tftp.late_ack_ms, 0, kMaxReplyDelayMs);
+  if (r.has("tftp_last")) {
+    std::string last;
+    r.text("tftp_last", last);
+    if (last == "ack") cam.tftp.last = tftp_last_t::ack;
+    else if (last == "error3") cam.tftp.last = tftp_last_t::error3;
+    else if (last == "error8") cam.tftp.last = tftp_last_t::error8;
+    else if (last == "silence") cam.tftp.last = tftp_last_t::silence;
+    else r.fail("tftp_last", "not ack, error3, error8 or silence");
+  }
   if (r.has("mc_answers")) {
     cam.mc_answers = read_answers(r, "mc_answers",
                                   {{"ip", "ip"},

@@ -40,6 +40,15 @@
 //       data_len (uint32)          header length instead of the text's; the whole text is sent
 //   mc_modify_answers ([{}])       the same for the modifyDevIp answer, with "mac" and
 //                                  "err" (the "errMsg" value) as the members to replace
+//
+// TFTP server (UDP 69, answers from 69; every received file is logged as "tftp-file" with
+// "len" its size and "hex" its CRC-32, big-endian):
+//   tftp (bool, true)              serve at all
+//   tftp_plain_ack (bool, false)   answer a write request with ACK 0, not the option ack
+//   tftp_last ("ack")              the last block: "ack", "error3", "error8" or "silence"
+//   tftp_stop_after (int, -1)      answer nothing from this many data blocks on
+//   tftp_duplicate_acks (bool, false)  every acknowledgement twice
+//   tftp_late_ack_ms (int, 0)      every acknowledgement this late
 // A request counts only with identify 0x5ABABABA and a length of 1 up to the bytes that
 // follow; its text ends there or at a NUL. Other datagrams, other "cmd"s and texts that are
 // not a JSON object are only recorded. A modifyDevIp whose ip, netmask or gateway is not a
@@ -53,6 +62,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "tftp_camera.h"
 
 namespace mardo::sim {
 
@@ -106,6 +117,9 @@ struct sim_camera_t {
   std::string mc_modify_err = "noerror";
   std::vector<mc_answer_t> mc_answers{mc_answer_t{}};
   std::vector<mc_answer_t> mc_modify_answers{mc_answer_t{}};
+
+  // TFTP server behaviour.
+  sim_tftp_t tftp;
 
   // Run-time state, not configuration: the address the interface carries now. Both channels
   // readdress it, and a move must delete what is really there.

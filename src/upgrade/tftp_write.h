@@ -15,6 +15,7 @@ inline constexpr int kTftpTries = 30;          // sendings of one packet
 inline constexpr int kTftpLastBlockRounds = 10;  // waits after one sending of the last block
 inline constexpr int kTftpWaitMs = 1000;
 inline constexpr int kTftpProgressEvery = 100;  // blocks
+inline constexpr int kTftpStaleAcks = 8;  // earlier blocks' acks taken per attempt
 inline constexpr std::uint16_t kTftpPort = 69;
 
 inline constexpr char kTextUpgradeFailed[] = "升级失败，请重试！";

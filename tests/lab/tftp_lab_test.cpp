@@ -4,7 +4,9 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,7 +16,9 @@
 
 #include "app/core/text.h"
 #include "lab/lab.h"
+#include "net/capture.h"
 #include "net/raw_frame.h"
+#include "net/sockets.h"
 #include "upgrade/tftp_transfer.h"
 
 namespace mardo {
@@ -70,6 +74,19 @@ std::vector<std::uint8_t> image_of(std::size_t size) {
 
 // tftpd-hpa answers from a port of its own, which the frame transport's "src port 69"
 // filter never sees, so it takes the socket transport only.
+upgrade_task_t task_for(upgrade_owner& owner, int row, std::u16string name,
+                        const std::vector<std::uint8_t>& image) {
+  upgrade_task_t task;
+  task.owner = &owner;
+  task.row = row;
+  task.image_name = std::move(name);
+  task.data = image.data();
+  task.length = static_cast<int>(image.size());
+  task.block_count = task.length / 512;
+  task.tail_length = task.length % 512;
+  return task;
+}
+
 TEST(TftpLab, SocketTransportWritesAnImageIntoTftpdHpa) {
   if (access("/usr/sbin/in.tftpd", X_OK) != 0) {
     if (lab::running_in_ci()) FAIL() << "tftpd-hpa is not installed (scripts/deps.sh)";
@@ -92,14 +109,7 @@ TEST(TftpLab, SocketTransportWritesAnImageIntoTftpdHpa) {
   const auto cam_mac = lab.camera_mac(0);
   list.set_text(row, kColMac, wide_string(format_mac_upper(cam_mac.data())));
   const auto image = image_of(250 * 512 + 300);
-  upgrade_task_t task;
-  task.owner = &owner;
-  task.row = row;
-  task.image_name = u"C:\\fw\\cam_image.bin";
-  task.data = image.data();
-  task.length = static_cast<int>(image.size());
-  task.block_count = task.length / 512;
-  task.tail_length = task.length % 512;
+  upgrade_task_t task = task_for(owner, row, u"C:\\fw\\cam_image.bin", image);
   {
     lab::netns_scope in(lab.ws_netns());
     run_tftp_transfer(task);
@@ -112,6 +122,105 @@ TEST(TftpLab, SocketTransportWritesAnImageIntoTftpdHpa) {
   EXPECT_TRUE(stored == image) << "stored " << stored.size() << " of " << image.size() << " bytes";
   std::filesystem::remove_all(dir);
 }
+
+
+// The transfer into camsim's cameras, whose server answers from port 69 as the frame
+// transport needs, with the faults a camera can show. camsim logs each file it took.
+struct CamsimRow {
+  const char* name;
+  bool frames;
+  const char* behaviour;  // camsim members of the camera
+  std::size_t size;
+  const char* text;
+  bool stored;
+};
+
+class TftpCamsimLab : public ::testing::TestWithParam<CamsimRow> {};
+
+TEST_P(TftpCamsimLab, TransferEndsWithItsTextAndTheCameraHoldsTheBytes) {
+  const CamsimRow& row = GetParam();
+  lab::lab_config_t cfg;
+  cfg.cameras.resize(1);
+  cfg.cameras[0].extra_json = row.behaviour;
+  lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  ASSERT_TRUE(load_capture_library());
+
+  recording_owner owner;
+  device_list& list = owner.state().list;
+  const int r = list.add_row();
+  const auto cam_mac = lab.camera_mac(0);
+  list.set_text(r, kColMac, wide_string(format_mac_upper(cam_mac.data())));
+  list.set_text(r, kColIp, wide_string(lab.camera(0).ip));
+  if (row.frames) list.set_text(r, kColDupMark, u"1");
+  dev_info_t adapter{};
+  std::snprintf(adapter.acName, sizeof adapter.acName, "%s", lab.ws_ifname(0).c_str());
+  const auto ws_mac = lab.ws_mac(0);
+  std::copy(ws_mac.begin(), ws_mac.end(), adapter.aucMac);
+  // Another subnet first: the source address is the one in the camera's subnet.
+  std::snprintf(adapter.acIpAddr[0], 16, "203.0.113.9");
+  std::snprintf(adapter.acIpMask[0], 16, "255.255.255.0");
+  std::snprintf(adapter.acIpAddr[1], 16, "%s", lab.ws_ip(0).c_str());
+  std::snprintf(adapter.acIpMask[1], 16, "255.255.255.0");
+  adapter.iIpNum = 2;
+  owner.state().adapters.assign({adapter});
+
+  const auto image = image_of(row.size);
+  upgrade_task_t task = task_for(owner, r, u"cam_image.bin", image);
+  {
+    lab::netns_scope in(lab.ws_netns());
+    // The run's reserved port: answers to hand-built frames must find a socket, or the
+    // workstation's stack answers them with port unreachable.
+    std::uint16_t port = 0;
+    socket_handle reserved(open_bound_socket(kSockDatagram, port, 0));
+    ASSERT_GE(reserved.fd(), 0);
+    task.local_port = port;
+    run_tftp_transfer(task);
+  }
+  EXPECT_EQ(ansi_string(list.text(r, kColInfo)), row.text);
+  const auto events = lab.wait_events(
+      [](const auto& evs) {
+        for (const auto& e : evs)
+          if (e.channel == "tftp-file") return true;
+        return false;
+      },
+      row.stored ? 2000 : 0);
+  const lab::sim_event_t* file = nullptr;
+  for (const auto& e : events)
+    if (e.channel == "tftp-file") file = &e;
+  ASSERT_EQ(file != nullptr, row.stored);
+  if (!file) return;
+  const uLong crc = crc32(crc32(0L, Z_NULL, 0), image.data(), static_cast<uInt>(image.size()));
+  EXPECT_EQ(file->len, image.size());
+  ASSERT_EQ(file->bytes.size(), 4u);
+  EXPECT_EQ(std::uint32_t{file->bytes[0]} << 24 | std::uint32_t{file->bytes[1]} << 16 |
+                std::uint32_t{file->bytes[2]} << 8 | file->bytes[3],
+            crc);
+  // Frames leave from the run's reserved port; the socket from a port of its own.
+  if (row.frames)
+    EXPECT_EQ(file->src, lab.ws_ip(0) + ":" + std::to_string(task.local_port));
+  else
+    EXPECT_EQ(file->src.rfind(lab.ws_ip(0) + ":", 0), 0u) << file->src;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, TftpCamsimLab,
+    ::testing::Values(
+        CamsimRow{"frames_two_blocks_and_an_empty_one", true, "", 1024, "升级成功，相机即将重启！", true},
+        CamsimRow{"frames_duplicated_late_acks", true,
+                  R"("tftp_duplicate_acks":true,"tftp_late_ack_ms":5)", 100 * 512 + 7,
+                  "升级成功，相机即将重启！", true},
+        CamsimRow{"frames_forty_mebibytes_roll_over", true, "", 40u << 20,
+                  "升级成功，相机即将重启！", true},
+        CamsimRow{"socket_forty_mebibytes_roll_over", false, "", 40u << 20,
+                  "升级成功，相机即将重启！", true},
+        CamsimRow{"socket_flash_full", false, R"("tftp_last":"error3")", 3000,
+                  "Flash剩余空间不足！", true},
+        CamsimRow{"frames_image_rejected", true, R"("tftp_last":"error8")", 3000,
+                  "升级包校验错误！", true},
+        CamsimRow{"socket_plain_ack_refused", false, R"("tftp_plain_ack":true)", 3000,
+                  "升级失败，请重试！", false}),
+    [](const auto& info_row) { return std::string(info_row.param.name); });
 
 }  // namespace
 }  // namespace mardo

@@ -31,6 +31,7 @@ class scripted_camera : public tftp_transport {
   bool plain_ack_to_request = false;
   last_reply on_last = last_reply::kAck;
   int drop_ack_of_block = -1;  // the first ack of this block number is lost
+  bool duplicate_acks = false;
 
   void send(std::span<const std::uint8_t> p) override {
     sent.emplace_back(p.begin(), p.end());
@@ -60,6 +61,7 @@ class scripted_camera : public tftp_transport {
       return;
     }
     answers.push_back(packet(4, number));
+    if (duplicate_acks) answers.push_back(packet(4, number));
   }
   int receive(std::span<std::uint8_t> answer, int) override {
     ++waits;
@@ -186,6 +188,16 @@ TEST(TftpWrite, LostAcknowledgementResendsTheBlock) {
   const bytes image = image_of(3 * 512 + 1);
   EXPECT_EQ(tftp_write(camera, observer, "cam.img", image), tftp_outcome::kDone);
   EXPECT_EQ(camera.sent.size(), 6u);  // request, 1, 2, 2 again, 3, 4
+  EXPECT_EQ(camera.file, image);
+}
+
+TEST(TftpWrite, RepeatedAcknowledgementsDoNotMakeTheBlocksGoOutAgain) {
+  scripted_camera camera;
+  camera.duplicate_acks = true;
+  recording_observer observer;
+  const bytes image = image_of(200 * 512 + 3);
+  EXPECT_EQ(tftp_write(camera, observer, "cam.img", image), tftp_outcome::kDone);
+  EXPECT_EQ(camera.sent.size(), 1u + 201);  // each block once
   EXPECT_EQ(camera.file, image);
 }
 
