@@ -100,15 +100,11 @@ bool usable(benchmark::State& state, tftp_lab& l) {
 }
 
 upgrade_task_t image_task(upgrade_owner& owner, int row, std::u16string name,
-                          const std::vector<std::uint8_t>& image) {
+                        const std::vector<std::uint8_t>& image) {
   upgrade_task_t task;
   task.owner = &owner;
   task.row = row;
-  task.image_name = std::move(name);
-  task.data = image.data();
-  task.length = static_cast<int>(image.size());
-  task.block_count = task.length / 512;
-  task.tail_length = task.length % 512;
+  set_task_image(task, std::move(name), image.data(), static_cast<int>(image.size()));
   return task;
 }
 

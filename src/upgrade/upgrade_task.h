@@ -3,6 +3,7 @@
 // window that owns the list.
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "app/core/device_table.h"
 
@@ -29,5 +30,15 @@ struct upgrade_task_t {
   int tail_length = 0;  // length % 512
   std::uint16_t local_port = 0;  // reserved for the run; the raw transport's source port
 };
+
+// Points the task at an image to send: its name, bytes, and the block split they give.
+inline void set_task_image(upgrade_task_t& task, std::u16string name, const std::uint8_t* data,
+                           int length) {
+  task.image_name = std::move(name);
+  task.data = data;
+  task.length = length;
+  task.block_count = length / 512;
+  task.tail_length = length % 512;
+}
 
 }  // namespace mardo

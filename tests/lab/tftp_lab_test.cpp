@@ -79,11 +79,7 @@ upgrade_task_t task_for(upgrade_owner& owner, int row, std::u16string name,
   upgrade_task_t task;
   task.owner = &owner;
   task.row = row;
-  task.image_name = std::move(name);
-  task.data = image.data();
-  task.length = static_cast<int>(image.size());
-  task.block_count = task.length / 512;
-  task.tail_length = task.length % 512;
+  set_task_image(task, std::move(name), image.data(), static_cast<int>(image.size()));
   return task;
 }
 
