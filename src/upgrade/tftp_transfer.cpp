@@ -151,15 +151,17 @@ void run_tftp_transfer(upgrade_task_t& task) {
     return;
   }
 
+  // Frames go to the camera's MAC alone; without one there is nobody to send them to.
+  const auto mac = parse_mac_text(mac_text);
   const auto adapter = task.owner->state().adapters.at(task.adapter_index);
-  if (!adapter) return;
+  if (!mac || !adapter) return;
   // A handle of its own: the shared one is filtered for the search's answers.
   capture_port_ptr port = capture_port::open(adapter->acName);
   if (!port) return;
   port->apply_filter(kTftpCaptureFilter);
   udp_endpoints_t ends;
   std::memcpy(ends.source_mac.data(), adapter->aucMac, 6);
-  if (const auto mac = parse_mac_text(mac_text)) ends.destination_mac = *mac;
+  ends.destination_mac = *mac;
   ends.source_ip = local_address_for(*adapter, camera);
   ends.destination_ip = camera;
   ends.source_port = task.local_port;
