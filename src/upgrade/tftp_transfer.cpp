@@ -102,11 +102,6 @@ class row_observer : public tftp_observer {
   upgrade_task_t& task_;
 };
 
-std::uint32_t address_value(const char* text) {
-  in_addr a{};
-  return inet_pton(AF_INET, text, &a) == 1 ? a.s_addr : 0xFFFFFFFFu;
-}
-
 int socket_with_timeouts() {
   const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) return -1;
@@ -126,11 +121,11 @@ std::u16string transfer_progress_text(std::u16string_view image_name, int percen
 std::uint32_t local_address_for(const dev_info_t& adapter, std::uint32_t camera) {
   const int count = std::min(adapter.iIpNum, kMaxAdapterAddrs);
   for (int i = 0; i < count; ++i) {
-    const std::uint32_t addr = address_value(adapter.acIpAddr[i]);
-    const std::uint32_t mask = address_value(adapter.acIpMask[i]);
+    const std::uint32_t addr = inet_addr(adapter.acIpAddr[i]);
+    const std::uint32_t mask = inet_addr(adapter.acIpMask[i]);
     if ((addr & mask) == (camera & mask)) return addr;
   }
-  return count > 0 ? address_value(adapter.acIpAddr[0]) : 0;
+  return count > 0 ? inet_addr(adapter.acIpAddr[0]) : 0;
 }
 
 void run_tftp_transfer(upgrade_task_t& task) {
@@ -138,7 +133,7 @@ void run_tftp_transfer(upgrade_task_t& task) {
   const std::string mac_text = ansi_string(list.text(task.row, kColMac));
   const std::string ip_text = ansi_string(list.text(task.row, kColIp));
   const bool shared_address = list.text(task.row, kColDupMark) == u"1";
-  const std::uint32_t camera = address_value(ip_text.c_str());
+  const std::uint32_t camera = inet_addr(ip_text.c_str());
   const std::span<const std::uint8_t> image(task.data, static_cast<std::size_t>(task.length));
   const std::string image_name = ansi_string(task.image_name);
   row_observer observer(task);

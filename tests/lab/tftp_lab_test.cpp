@@ -72,8 +72,6 @@ std::vector<std::uint8_t> image_of(std::size_t size) {
   return image;
 }
 
-// tftpd-hpa answers from a port of its own, which the frame transport's "src port 69"
-// filter never sees, so it takes the socket transport only.
 upgrade_task_t task_for(upgrade_owner& owner, int row, std::u16string name,
                         const std::vector<std::uint8_t>& image) {
   upgrade_task_t task;
@@ -83,6 +81,8 @@ upgrade_task_t task_for(upgrade_owner& owner, int row, std::u16string name,
   return task;
 }
 
+// tftpd-hpa answers from a port of its own, which the frame transport's "src port 69"
+// filter never sees, so it takes the socket transport only.
 TEST(TftpLab, SocketTransportWritesAnImageIntoTftpdHpa) {
   if (access("/usr/sbin/in.tftpd", X_OK) != 0) {
     if (lab::running_in_ci()) FAIL() << "tftpd-hpa is not installed (scripts/deps.sh)";
