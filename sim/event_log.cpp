@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <ctime>
@@ -24,6 +25,14 @@ std::string hex_text(std::span<const std::uint8_t> bytes) {
     text += kDigits[b & 0xF];
   }
   return text;
+}
+
+std::vector<std::uint8_t> crc32_be(std::span<const std::uint8_t> file) {
+  uLong crc = crc32(0L, Z_NULL, 0);
+  // zlib takes at most 4 GiB per call; a camera's file is far smaller.
+  crc = crc32(crc, file.data(), static_cast<uInt>(file.size()));
+  return {static_cast<std::uint8_t>(crc >> 24), static_cast<std::uint8_t>(crc >> 16),
+          static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)};
 }
 
 std::string format_raw_event(std::uint64_t t_ms, int camera, const mac_t& camera_mac,

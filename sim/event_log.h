@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim_config.h"
 
@@ -26,6 +27,10 @@ namespace mardo::sim {
 std::uint64_t monotonic_ms();
 
 std::string hex_text(std::span<const std::uint8_t> bytes);
+
+// A received file's CRC-32 as four big-endian bytes: the "hex" of a "...-file" line, so a
+// test compares what arrived with what it sent without the log carrying the file.
+std::vector<std::uint8_t> crc32_be(std::span<const std::uint8_t> file);
 
 // One line (with its line feed) describing a raw frame; `wire_len` may exceed bytes.size()
 // when the frame was cut on receipt.

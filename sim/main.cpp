@@ -18,6 +18,7 @@
 #include "event_log.h"
 #include "mc_channel.h"
 #include "raw_channel.h"
+#include "tcp_channel.h"
 #include "tftp_channel.h"
 #include "sim_config.h"
 #include "sim_loop.h"
@@ -93,6 +94,11 @@ int main(int argc, char** argv) {
   }
   mardo::sim::tftp_channel tftp(config->cameras, loop, log);
   if (!tftp.open(&error)) {
+    std::fprintf(stderr, "camsim: %s\n", error.c_str());
+    return 1;
+  }
+  mardo::sim::tcp_channel tcp(config->cameras, loop, log);
+  if (!tcp.open(&error)) {
     std::fprintf(stderr, "camsim: %s\n", error.c_str());
     return 1;
   }

@@ -222,6 +222,41 @@ std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::str
     else if (last == "silence") cam.tftp.last = tftp_last_t::silence;
     else r.fail("tftp_last", "not ack, error3, error8 or silence");
   }
+  r.flag("cmd", cam.cmd.enabled);
+  r.flag("cmd_accept_models", cam.cmd.accept_models);
+  r.text("product_model", cam.cmd.product_model);
+  r.text("hardware_model", cam.cmd.hardware_model);
+  r.flag("svc", cam.svc.enabled);
+  if (r.has("svc_param")) {
+    std::string mode;
+    r.text("svc_param", mode);
+    if (mode == "answer") cam.svc.param = svc_param_t::answer;
+    else if (mode == "silence") cam.svc.param = svc_param_t::silence;
+    else if (mode == "close") cam.svc.param = svc_param_t::close;
+    else r.fail("svc_param", "not answer, silence or close");
+  }
+  r.text("svc_param_err", cam.svc.param_err);
+  cam.svc.inter_model = cam.model;
+  cam.svc.extern_model = cam.model;
+  r.text("inter_model", cam.svc.inter_model);
+  r.text("extern_model", cam.svc.extern_model);
+  if (r.has("svc_param_text")) {
+    std::string text;
+    r.text("svc_param_text", text);
+    cam.svc.param_text = text;
+  }
+  r.integer("svc_param_fragment", cam.svc.param_fragment, 0, static_cast<int>(kSvcMaxPayload));
+  std::optional<std::uint32_t> word;
+  r.uint32("svc_param_error", word);
+  cam.svc.param_error = word.value_or(0);
+  word.reset();
+  r.uint32("svc_header_error", word);
+  cam.svc.header_error = word.value_or(0);
+  if (r.has("svc_header_text")) {
+    std::string text;
+    r.text("svc_header_text", text);
+    cam.svc.header_text = text;
+  }
   if (r.has("mc_answers")) {
     cam.mc_answers = read_answers(r, "mc_answers",
                                   {{"ip", "ip"},

@@ -49,6 +49,28 @@
 //   tftp_stop_after (int, -1)      answer nothing from this many data blocks on
 //   tftp_duplicate_acks (bool, false)  every acknowledgement twice
 //   tftp_late_ack_ms (int, 0)      every acknowledgement this late
+//
+// Command port (TCP 8117; logged as "cmd", "cmd-sent", "cmd-file"):
+//   cmd (bool, true)               listen at all
+//   cmd_accept_models (bool, true) take a set-model request (status 1) or refuse it (status 0)
+//   product_model, hardware_model ("")  what a model query reports until a set-model request
+//                                  is taken
+// 21380 is answered with 21381 (status 1), 24579 with 24580 and the two 128-byte fields;
+// any other command closes the connection.
+//
+// Upgrade service (TCP 9300; logged as "svc", "svc-sent"):
+//   svc (bool, true)               listen at all
+//   svc_param ("answer")           what a getDevParam gets: "answer", "silence" (the
+//                                  connection stays open) or "close"
+//   svc_param_err ("noerror")      its "errMsg"
+//   inter_model, extern_model (the camera's model)   its "interModel" and "externModel"
+//   svc_param_text (string)        sent instead of the generated reply
+//   svc_param_fragment (int, 0)    reply payload bytes per fragment; 0: one fragment
+//   svc_param_error (uint32, 0)    error word of every reply fragment
+//   svc_header_text (string)       the answer to the four-fragment package header, instead
+//                                  of {"InterModel":"<inter_model>"}
+//   svc_header_error (uint32, 0)   its error word
+//
 // A request counts only with identify 0x5ABABABA and a length of 1 up to the bytes that
 // follow; its text ends there or at a NUL. Other datagrams, other "cmd"s and texts that are
 // not a JSON object are only recorded. A modifyDevIp whose ip, netmask or gateway is not a
@@ -63,6 +85,8 @@
 #include <utility>
 #include <vector>
 
+#include "cmd_camera.h"
+#include "svc_camera.h"
 #include "tftp_camera.h"
 
 namespace mardo::sim {
@@ -120,6 +144,10 @@ struct sim_camera_t {
 
   // TFTP server behaviour.
   sim_tftp_t tftp;
+
+  // TCP services; cmd's model texts are also run-time state.
+  sim_cmd_t cmd;
+  sim_svc_t svc;
 
   // Run-time state, not configuration: the address the interface carries now. Both channels
   // readdress it, and a move must delete what is really there.

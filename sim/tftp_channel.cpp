@@ -5,7 +5,6 @@
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
@@ -21,14 +20,6 @@ std::string endpoint(const sockaddr_in& a) {
   ipv4_t ip{};
   std::memcpy(ip.data(), &a.sin_addr, 4);
   return format_endpoint(ip, ntohs(a.sin_port));
-}
-
-std::vector<std::uint8_t> crc_bytes(const std::vector<std::uint8_t>& file) {
-  uLong crc = crc32(0L, Z_NULL, 0);
-  // zlib takes at most 4 GiB per call; a camera's image is far smaller.
-  crc = crc32(crc, file.data(), static_cast<uInt>(file.size()));
-  return {static_cast<std::uint8_t>(crc >> 24), static_cast<std::uint8_t>(crc >> 16),
-          static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)};
 }
 
 }  // namespace
@@ -102,7 +93,7 @@ void tftp_channel::receive(std::size_t index) {
     if (r.file_done)
       log_.write_line(format_mc_event(monotonic_ms(), static_cast<int>(index), cam.mac,
                                       "tftp-file", "src", endpoint(from),
-                                      crc_bytes(port.session.file), port.session.file.size()));
+                                      crc32_be(port.session.file), port.session.file.size()));
     auto send_all = [fd = port.fd, from](const std::vector<std::vector<std::uint8_t>>& answers) {
       for (const auto& a : answers)
         sendto(fd, a.data(), a.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&from),

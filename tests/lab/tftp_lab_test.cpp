@@ -129,6 +129,8 @@ struct CamsimRow {
   std::size_t size;
   const char* text;
   bool stored;
+  const char16_t* image_name = u"cam_image.bin";
+  std::vector<std::string> progress{};  // checked when not empty
 };
 
 class TftpCamsimLab : public ::testing::TestWithParam<CamsimRow> {};
@@ -162,7 +164,7 @@ TEST_P(TftpCamsimLab, TransferEndsWithItsTextAndTheCameraHoldsTheBytes) {
   owner.state().adapters.assign({adapter});
 
   const auto image = image_of(row.size);
-  upgrade_task_t task = task_for(owner, r, u"cam_image.bin", image);
+  upgrade_task_t task = task_for(owner, r, row.image_name, image);
   {
     lab::netns_scope in(lab.ws_netns());
     // The run's reserved port: answers to hand-built frames must find a socket, or the
@@ -174,6 +176,9 @@ TEST_P(TftpCamsimLab, TransferEndsWithItsTextAndTheCameraHoldsTheBytes) {
     run_tftp_transfer(task);
   }
   EXPECT_EQ(ansi_string(list.text(r, kColInfo)), row.text);
+  if (!row.progress.empty()) {
+    EXPECT_EQ(owner.progress, row.progress);
+  }
   const auto events = lab.wait_events(
       [](const auto& evs) {
         for (const auto& e : evs)
@@ -215,7 +220,13 @@ INSTANTIATE_TEST_SUITE_P(
         CamsimRow{"frames_image_rejected", true, R"("tftp_last":"error8")", 3000,
                   "升级包校验错误！", true},
         CamsimRow{"socket_plain_ack_refused", false, R"("tftp_plain_ack":true)", 3000,
-                  "升级失败，请重试！", false}),
+                  "升级失败，请重试！", false},
+        CamsimRow{"frames_plain_ack_refused", true, R"("tftp_plain_ack":true)", 3000,
+                  "升级失败，请重试！", false},
+        CamsimRow{"frames_patch_texts", true, "", 250 * 512, "patch包更新完成，等待相机重启...", true,
+                  u"C:\\fw\\patch.bin", {"patch.bin 传输 0%", "patch.bin 传输 40%", "patch.bin 传输 80%"}},
+        CamsimRow{"socket_patch_texts", false, "", 250 * 512, "patch包更新完成，等待相机重启...", true,
+                  u"C:\\fw\\patch.bin", {"patch.bin 传输 0%", "patch.bin 传输 40%", "patch.bin 传输 80%"}}),
     [](const auto& info_row) { return std::string(info_row.param.name); });
 
 }  // namespace

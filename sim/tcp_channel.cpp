@@ -1,0 +1,192 @@
+#include "tcp_channel.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "camera_sockets.h"
+
+namespace mardo::sim {
+namespace {
+
+constexpr std::uint32_t kSvcPieceCmd = 10002;
+
+template <std::uint16_t Port>
+int open_listener(const std::string&, int* ifindex, std::string* error) {
+  *ifindex = 0;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = std::string("TCP socket: ") + std::strerror(errno);
+    return -1;
+  }
+  int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(Port);
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || listen(fd, 64) != 0) {
+    *error = "listen on port " + std::to_string(Port) + ": " + std::strerror(errno);
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+tcp_channel::tcp_channel(std::vector<sim_camera_t>& cameras, sim_loop& loop, event_log& log)
+    : cameras_(cameras), loop_(loop), log_(log) {}
+
+tcp_channel::~tcp_channel() {
+  for (int fd : cmd_listeners_)
+    if (fd >= 0) ::close(fd);
+  for (int fd : svc_listeners_)
+    if (fd >= 0) ::close(fd);
+  for (auto& [fd, c] : connections_) ::close(fd);
+}
+
+bool tcp_channel::open(std::string* error) {
+  return open_service(service_t::cmd, error) && open_service(service_t::svc, error);
+}
+
+bool tcp_channel::open_service(service_t service, std::string* error) {
+  std::vector<sim_camera_t> serving;
+  std::vector<std::size_t> index_of;
+  for (std::size_t i = 0; i < cameras_.size(); ++i) {
+    const bool on = service == service_t::cmd ? cameras_[i].cmd.enabled : cameras_[i].svc.enabled;
+    if (!on) continue;
+    serving.push_back(cameras_[i]);
+    index_of.push_back(i);
+  }
+  std::vector<int>& listeners = service == service_t::cmd ? cmd_listeners_ : svc_listeners_;
+  listeners.assign(cameras_.size(), -1);
+  return open_camera_sockets(
+      serving, service == service_t::cmd ? open_listener<kCmdPort> : open_listener<kSvcPort>,
+      loop_, [&listeners, &index_of](std::size_t i, int fd, int) { listeners[index_of[i]] = fd; },
+      [this, &listeners, index_of, service](std::size_t i, std::uint32_t) {
+        accept_on(listeners[index_of[i]], index_of[i], service);
+      },
+      error);
+}
+
+void tcp_channel::accept_on(int listener, std::size_t camera, service_t service) {
+  for (;;) {
+    sockaddr_in from{};
+    socklen_t from_len = sizeof from;
+    const int fd = accept4(listener, reinterpret_cast<sockaddr*>(&from), &from_len,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return;
+    ipv4_t ip{};
+    std::memcpy(ip.data(), &from.sin_addr, 4);
+    connection_t c;
+    c.camera = camera;
+    c.service = service;
+    c.peer = format_endpoint(ip, ntohs(from.sin_port));
+    connections_[fd] = std::move(c);
+    loop_.add(fd, EPOLLIN, [this, fd](std::uint32_t ev) { on_connection(fd, ev); });
+  }
+}
+
+void tcp_channel::on_connection(int fd, std::uint32_t events) {
+  auto it = connections_.find(fd);
+  if (it == connections_.end()) return;
+  connection_t& c = it->second;
+  if (events & EPOLLOUT) {
+    flush(fd, c);
+    if (!connections_.count(fd)) return;
+  }
+  if (!(events & (EPOLLIN | EPOLLHUP | EPOLLERR))) return;
+  std::uint8_t buf[65536];
+  for (;;) {
+    const ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return drop(fd);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    c.in.insert(c.in.end(), buf, buf + n);
+    if (!serve(c)) {
+      c.close_when_sent = true;
+      flush(fd, c);
+      return;
+    }
+  }
+  flush(fd, c);
+}
+
+bool tcp_channel::serve(connection_t& c) {
+  sim_camera_t& cam = cameras_[c.camera];
+  std::size_t used = 0;
+  bool open = true;
+  while (open) {
+    const std::span<const std::uint8_t> rest(c.in.data() + used, c.in.size() - used);
+    const auto size = c.service == service_t::cmd ? cmd_message_size(rest) : svc_message_size(rest);
+    if (!size) break;
+    const std::size_t limit =
+        c.service == service_t::cmd ? kCmdMaxMessage : kSvcHeaderSize + kSvcMaxPayload;
+    if (*size > limit) {
+      open = false;
+      break;
+    }
+    if (rest.size() < *size) break;
+    const std::span<const std::uint8_t> message = rest.first(*size);
+    used += *size;
+    if (c.service == service_t::cmd) {
+      log(c, "cmd", "src", message.first(std::min<std::size_t>(message.size(), kCmdHeaderSize + 2 * kModelField)),
+          message.size());
+      cmd_reaction_t r = react_to_cmd(cam.cmd, message);
+      if (r.file) log(c, "cmd-file", "src", crc32_be(*r.file), r.file->size());
+      if (!r.answer.empty()) c.out.insert(c.out.end(), r.answer.begin(), r.answer.end());
+      if (!r.answer.empty()) log(c, "cmd-sent", "dst", r.answer, r.answer.size());
+      if (r.close) open = false;
+    } else {
+      const auto h = read_svc_header(message);
+      const bool piece = h && h->command == kSvcPieceCmd;
+      log(c, "svc", "src", piece ? message.first(kSvcHeaderSize) : message, message.size());
+      svc_reaction_t r = react_to_svc(cam.svc, c.svc, message);
+      for (const auto& a : r.answers) {
+        c.out.insert(c.out.end(), a.begin(), a.end());
+        log(c, "svc-sent", "dst", a, a.size());
+      }
+      if (r.close) open = false;
+    }
+  }
+  c.in.erase(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(used));
+  return open;
+}
+
+void tcp_channel::flush(int fd, connection_t& c) {
+  while (!c.out.empty()) {
+    const ssize_t n = ::send(fd, c.out.data(), c.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      loop_.modify(fd, EPOLLIN | EPOLLOUT);
+      return;
+    }
+    if (n < 0) return drop(fd);
+    c.out.erase(c.out.begin(), c.out.begin() + n);
+  }
+  if (c.close_when_sent) return drop(fd);
+  loop_.modify(fd, EPOLLIN);
+}
+
+void tcp_channel::drop(int fd) {
+  loop_.remove(fd);
+  ::close(fd);
+  connections_.erase(fd);
+}
+
+void tcp_channel::log(const connection_t& c, const char* channel, const char* peer_key,
+                      std::span<const std::uint8_t> bytes, std::size_t wire_len) {
+  log_.write_line(format_mc_event(monotonic_ms(), static_cast<int>(c.camera), cameras_[c.camera].mac,
+                                  channel, peer_key, c.peer, bytes, wire_len));
+}
+
+}  // namespace mardo::sim
