@@ -102,6 +102,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "camsim: %s\n", error.c_str());
     return 1;
   }
+  // A camera that lacks the service until its bootstrap file came restarts with it.
+  tftp.set_file_hook([&](std::size_t camera, const std::string& name) {
+    const mardo::sim::sim_camera_t& cam = config->cameras[camera];
+    if (!cam.svc.after_patch || cam.svc.enabled || name != "patch.bin") return;
+    loop.after(cam.svc.restart_ms, [&tcp, camera] {
+      std::string why;
+      if (!tcp.start_service(camera, &why)) std::fprintf(stderr, "camsim: %s\n", why.c_str());
+    });
+  });
   std::printf("ready\n");
   std::fflush(stdout);
   return loop.run();

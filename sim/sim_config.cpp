@@ -246,12 +246,27 @@ std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::str
     cam.svc.param_text = text;
   }
   r.integer("svc_param_fragment", cam.svc.param_fragment, 0, static_cast<int>(kSvcMaxPayload));
-  std::optional<std::uint32_t> word;
-  r.uint32("svc_param_error", word);
-  cam.svc.param_error = word.value_or(0);
-  word.reset();
-  r.uint32("svc_header_error", word);
-  cam.svc.header_error = word.value_or(0);
+  auto word = [&r](const char* key, std::uint32_t& out) {
+    std::optional<std::uint32_t> value;
+    r.uint32(key, value);
+    if (value) out = *value;
+  };
+  word("svc_param_error", cam.svc.param_error);
+  word("svc_header_error", cam.svc.header_error);
+  r.flag("svc_reset_flag", cam.svc.reset_flag);
+  word("svc_image_error", cam.svc.image_error);
+  r.integer("svc_finish_after", cam.svc.finish_after, 1, 1 << 20);
+  r.integer("svc_reset_after", cam.svc.reset_after, -1, 1 << 30);
+  r.flag("svc_after_patch", cam.svc.after_patch);
+  r.integer("svc_restart_ms", cam.svc.restart_ms, 0, kMaxReplyDelayMs);
+  if (r.has("svc_status")) {
+    std::string mode;
+    r.text("svc_status", mode);
+    if (mode == "answer") cam.svc.status = svc_status_t::answer;
+    else if (mode == "silence") cam.svc.status = svc_status_t::silence;
+    else if (mode == "error") cam.svc.status = svc_status_t::error;
+    else r.fail("svc_status", "not answer, silence or error");
+  }
   if (r.has("svc_header_text")) {
     std::string text;
     r.text("svc_header_text", text);

@@ -1,6 +1,7 @@
 #include "svc_camera.h"
 
 #include <cjson/cJSON.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <memory>
@@ -11,7 +12,12 @@ namespace mardo::sim {
 namespace {
 
 constexpr std::uint32_t kSvcPackageHeaderCmd = 10001;
+constexpr std::uint32_t kSvcPieceCmd = 10002;
+constexpr std::uint32_t kSvcStatusCmd = 10003;
 constexpr std::uint32_t kSvcJsonCmd = 10004;
+constexpr std::size_t kNewCountAt = 272;
+constexpr std::size_t kEntriesAt = 280;
+constexpr std::size_t kEntrySize = 144;
 constexpr std::uint32_t kPosFirst = 2, kPosMiddle = 4, kPosLast = 1, kPosOnly = 3;
 
 bool ends_series(std::uint32_t position) { return position == kPosLast || position == kPosOnly; }
@@ -75,14 +81,75 @@ void on_json(const sim_svc_t& svc, svc_session_t& session, const svc_header_t& h
   }
 }
 
-void on_package_header(const sim_svc_t& svc, const svc_header_t& h, svc_reaction_t& r) {
-  std::string text = svc.header_text.value_or("{\"InterModel\":\"" + svc.inter_model + "\"}");
+std::uint32_t crc_of(std::span<const std::uint8_t> bytes) {
+  uLong crc = crc32(0L, Z_NULL, 0);
+  return static_cast<std::uint32_t>(crc32(crc, bytes.data(), static_cast<uInt>(bytes.size())));
+}
+
+// The new entries of the table; places that would leave the header end the table.
+std::vector<svc_entry_t> read_entries(std::span<const std::uint8_t> header) {
+  byte_reader in(header);
+  in.seek(kNewCountAt);
+  const std::uint32_t count = in.le32();
+  std::vector<svc_entry_t> entries;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    byte_reader e(header);
+    e.seek(kEntriesAt + kEntrySize * i);
+    svc_entry_t entry;
+    entry.offset = e.le32();
+    entry.length = e.le32();
+    entry.crc = e.le32();
+    e.skip(4);
+    entry.name = std::string(e.cstr(128));
+    if (!e.ok()) break;
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+void add_text_answer(svc_reaction_t& r, const svc_header_t& h, std::uint32_t error,
+                     const std::string& text) {
   svc_header_t a = h;
   a.position = kPosOnly;
   a.index = 0;
-  a.error = svc.header_error;
+  a.error = error;
   a.payload_length = static_cast<std::uint32_t>(text.size());
   r.answers.push_back(svc_message(a, bytes_of(text)));
+}
+
+void on_piece(const sim_svc_t& svc, svc_session_t& session, const svc_header_t& h,
+              std::span<const std::uint8_t> payload, svc_reaction_t& r) {
+  if (h.position == kPosFirst || h.position == kPosOnly) session.image.clear();
+  session.image.insert(session.image.end(), payload.begin(), payload.end());
+  ++session.pieces;
+  if (svc.reset_after >= 0 && session.pieces >= svc.reset_after) {
+    r.reset = true;
+    return;
+  }
+  if (!ends_series(h.position)) return;
+  const svc_entry_t* entry =
+      session.image_index < session.entries.size() ? &session.entries[session.image_index] : nullptr;
+  r.image = std::span<const std::uint8_t>(session.image);
+  r.image_intact = entry && entry->length == session.image.size() && entry->crc == crc_of(session.image);
+  r.image_name = entry ? entry->name : "";
+  ++session.image_index;
+  session.polls = 0;
+  const std::uint32_t error = r.image_intact ? svc.image_error : 1;
+  add_text_answer(r, h, error, std::string("{\"ResetFlag\":") + (svc.reset_flag ? "1" : "0") + "}");
+}
+
+void on_status(const sim_svc_t& svc, svc_session_t& session, const svc_header_t& h,
+               svc_reaction_t& r) {
+  if (svc.status == svc_status_t::silence) return;
+  ++session.polls;
+  const bool finished = session.polls >= svc.finish_after;
+  add_text_answer(r, h, svc.status == svc_status_t::error ? 1 : 0,
+                  std::string("{\"FinishFlag\":") + (finished ? "1" : "0") + "}");
+}
+
+void on_package_header(const sim_svc_t& svc, const svc_header_t& h, svc_reaction_t& r) {
+  add_text_answer(r, h, svc.header_error,
+                  svc.header_text.value_or("{\"InterModel\":\"" + svc.inter_model + "\"}"));
 }
 
 }  // namespace
@@ -138,7 +205,15 @@ svc_reaction_t react_to_svc(const sim_svc_t& svc, svc_session_t& session,
     const std::size_t room = kSvcPackageHeader - std::min(session.package_header.size(), kSvcPackageHeader);
     session.package_header.insert(session.package_header.end(), payload.begin(),
                                   payload.begin() + static_cast<std::ptrdiff_t>(std::min(room, payload.size())));
-    if (ends_series(h->position)) on_package_header(svc, *h, r);
+    if (ends_series(h->position)) {
+      session.entries = read_entries(session.package_header);
+      session.image_index = 0;
+      on_package_header(svc, *h, r);
+    }
+  } else if (h->command == kSvcPieceCmd) {
+    on_piece(svc, session, *h, payload, r);
+  } else if (h->command == kSvcStatusCmd) {
+    on_status(svc, session, *h, r);
   }
   return r;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // A camera's upgrade service (TCP 9300) as the tool meets it: messages of a 32-byte
 // little-endian header (magic 0x5ABABABA) and a payload, in series of fragments. This
-// camera answers the JSON command "getDevParam" and the package header.
+// camera answers the JSON command "getDevParam", takes the package header, then each image
+// of the header's new entries in pieces, checks it against the header's checksum, and
+// reports its restart flag and, over the status queries, when it has finished.
 // Pure: message in, answers out; the channel does the sockets.
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +22,8 @@ inline constexpr std::size_t kSvcPackageHeader = 4096;
 
 // What a getDevParam gets: the reply, nothing (the connection stays), or a hang-up.
 enum class svc_param_t { answer, silence, close };
+// What a status query gets: the state, nothing, or an answer with the error word set.
+enum class svc_status_t { answer, silence, error };
 
 struct sim_svc_t {
   bool enabled = true;
@@ -33,6 +37,21 @@ struct sim_svc_t {
   // The answer to the four-fragment package header (also the older devices' handshake).
   std::optional<std::string> header_text;  // default {"InterModel":"<inter_model>"}
   std::uint32_t header_error = 0;
+  // After each image.
+  bool reset_flag = true;          // the restart flag the camera reports
+  std::uint32_t image_error = 0;   // error word of that answer even for an intact image
+  // The status queries of each image: the one that reports the finish flag (1: the first).
+  int finish_after = 1;
+  svc_status_t status = svc_status_t::answer;
+  int reset_after = -1;            // pieces of a connection after which it is reset
+  // The service starts only once a "patch.bin" came by TFTP, this long after it.
+  bool after_patch = false;
+  int restart_ms = 2000;
+};
+
+struct svc_entry_t {
+  std::uint32_t offset = 0, length = 0, crc = 0;
+  std::string name;
 };
 
 struct svc_header_t {
@@ -43,11 +62,22 @@ struct svc_header_t {
 struct svc_session_t {
   std::string json;              // the JSON command's fragments so far
   std::vector<std::uint8_t> package_header;  // the header fragments so far
+  std::vector<svc_entry_t> entries;          // the new entries of a whole header
+  std::size_t image_index = 0;               // the entry the next pieces belong to
+  std::vector<std::uint8_t> image;           // its pieces so far
+  long pieces = 0;                           // pieces taken on this connection
+  int polls = 0;                             // status queries since the last image
 };
 
 struct svc_reaction_t {
   std::vector<std::vector<std::uint8_t>> answers;
   bool close = false;  // a bad magic, or a hang-up on request
+  bool reset = false;  // end the connection with a reset
+  // An image was complete: its bytes (valid until the next call) and whether its checksum
+  // matched the header's.
+  std::optional<std::span<const std::uint8_t>> image;
+  bool image_intact = false;
+  std::string image_name;
 };
 
 std::optional<svc_header_t> read_svc_header(std::span<const std::uint8_t> bytes);

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "camera_sockets.h"
+#include "netns.h"
 
 namespace mardo::sim {
 namespace {
@@ -19,7 +20,7 @@ constexpr std::uint32_t kSvcPieceCmd = 10002;
 
 template <std::uint16_t Port>
 int open_listener(const std::string&, int* ifindex, std::string* error) {
-  *ifindex = 0;
+  if (ifindex) *ifindex = 0;
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     *error = std::string("TCP socket: ") + std::strerror(errno);
@@ -74,6 +75,24 @@ bool tcp_channel::open_service(service_t service, std::string* error) {
         accept_on(listeners[index_of[i]], index_of[i], service);
       },
       error);
+}
+
+bool tcp_channel::start_service(std::size_t camera, std::string* error) {
+  sim_camera_t& cam = cameras_.at(camera);
+  if (svc_listeners_.at(camera) >= 0) return true;
+  int fd = -1;
+  std::string why;
+  const bool entered = in_netns(
+      cam.netns, [&] { fd = open_listener<kSvcPort>(cam.ifname, nullptr, &why); }, &why);
+  if (!entered || fd < 0) {
+    *error = "camera " + std::to_string(camera) + ": " + why;
+    return false;
+  }
+  svc_listeners_[camera] = fd;
+  cam.svc.enabled = true;
+  return loop_.add(fd, EPOLLIN, [this, fd, camera](std::uint32_t) {
+    accept_on(fd, camera, service_t::svc);
+  });
 }
 
 void tcp_channel::accept_on(int listener, std::size_t camera, service_t service) {
@@ -147,13 +166,20 @@ bool tcp_channel::serve(connection_t& c) {
       if (!r.answer.empty()) log(c, "cmd-sent", "dst", r.answer, r.answer.size());
       if (r.close) open = false;
     } else {
+      // Of an image's pieces only the first is logged, as its header; the image follows whole.
       const auto h = read_svc_header(message);
       const bool piece = h && h->command == kSvcPieceCmd;
-      log(c, "svc", "src", piece ? message.first(kSvcHeaderSize) : message, message.size());
+      if (!piece || h->position == 2 || h->position == 3)
+        log(c, "svc", "src", piece ? message.first(kSvcHeaderSize) : message, message.size());
       svc_reaction_t r = react_to_svc(cam.svc, c.svc, message);
+      if (r.image) log(c, r.image_intact ? "svc-image" : "svc-image-bad", "src", crc32_be(*r.image), r.image->size());
       for (const auto& a : r.answers) {
         c.out.insert(c.out.end(), a.begin(), a.end());
         log(c, "svc-sent", "dst", a, a.size());
+      }
+      if (r.reset) {
+        c.reset = true;
+        open = false;
       }
       if (r.close) open = false;
     }
@@ -163,6 +189,13 @@ bool tcp_channel::serve(connection_t& c) {
 }
 
 void tcp_channel::flush(int fd, connection_t& c) {
+  if (c.reset) {
+    // A linger time of zero makes the close a reset, as a camera that loses power mid-image.
+    linger hard{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    log(c, "svc-reset", "dst", {}, 0);
+    return drop(fd);
+  }
   while (!c.out.empty()) {
     const ssize_t n = ::send(fd, c.out.data(), c.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;

@@ -6,6 +6,9 @@
 //                          its bytes (a set-model request's up to the model part, a package
 //                          piece's header only)
 //   "cmd-sent"/"svc-sent"  an answer, "dst" the peer
+//   "svc-image"            an image complete and matching its header entry ("svc-image-bad"
+//                          when not): "len" its size, "hex" its CRC-32, big-endian
+//   "svc-reset"            the camera reset the connection, as told
 //   "cmd-file"             the package of a set-model request: "len" its size, "hex" its
 //                          CRC-32, big-endian
 #include <cstdint>
@@ -32,6 +35,8 @@ class tcp_channel {
   ~tcp_channel();
 
   bool open(std::string* error);
+  // Starts camera i's upgrade service now (a camera back from its bootstrap restart).
+  bool start_service(std::size_t camera, std::string* error);
 
  private:
   enum class service_t { cmd, svc };
@@ -42,6 +47,7 @@ class tcp_channel {
     std::vector<std::uint8_t> in;
     std::vector<std::uint8_t> out;
     bool close_when_sent = false;
+    bool reset = false;
     svc_session_t svc;
   };
 

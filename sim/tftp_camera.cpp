@@ -36,7 +36,7 @@ tftp_reaction_t react_to_tftp(const sim_tftp_t& behaviour, tftp_session_t& sessi
     // Every write request starts the transfer over, as the tool's retries expect.
     session = tftp_session_t{};
     session.active = true;
-    in.cstr();  // file name
+    session.file_name = std::string(in.cstr());
     in.cstr();  // mode
     std::vector<std::uint8_t> options;
     while (in.remaining() > 0) {

@@ -25,6 +25,7 @@ struct tftp_session_t {
   std::uint16_t expected = 1;  // next block number, wrapping as on the wire
   std::uint64_t blocks = 0;    // data blocks taken
   std::vector<std::uint8_t> file;
+  std::string file_name;  // as the write request named it
 };
 
 struct tftp_reaction_t {

@@ -94,6 +94,7 @@ void tftp_channel::receive(std::size_t index) {
       log_.write_line(format_mc_event(monotonic_ms(), static_cast<int>(index), cam.mac,
                                       "tftp-file", "src", endpoint(from),
                                       crc32_be(port.session.file), port.session.file.size()));
+    if (r.file_done && on_file_) on_file_(index, port.session.file_name);
     auto send_all = [fd = port.fd, from](const std::vector<std::vector<std::uint8_t>>& answers) {
       for (const auto& a : answers)
         sendto(fd, a.data(), a.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&from),

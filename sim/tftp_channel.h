@@ -2,6 +2,7 @@
 // The TFTP server of every camera: one UDP socket on port 69 per camera, in its namespace,
 // answering from that same port. Each received file is logged with its size and CRC-32.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ class tftp_channel {
   ~tftp_channel();
 
   bool open(std::string* error);
+  // Told of every file received whole: the camera's index and the file's name.
+  void set_file_hook(std::function<void(std::size_t, const std::string&)> hook) {
+    on_file_ = std::move(hook);
+  }
 
  private:
   struct port_t {
@@ -34,6 +39,7 @@ class tftp_channel {
   sim_loop& loop_;
   event_log& log_;
   std::vector<port_t> ports_;
+  std::function<void(std::size_t, const std::string&)> on_file_;
 };
 
 // Opens camera i's TFTP socket in the current namespace (for open_camera_sockets).

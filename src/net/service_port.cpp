@@ -59,13 +59,13 @@ std::uint32_t svc_position(int i, int n) {
   return i == n - 1 ? kSvcLast : kSvcMiddle;
 }
 
-bool send_service_message(int sock, std::span<const std::uint8_t> message) {
+bool send_service_message(int sock, std::span<const std::uint8_t> message, bool paced) {
   std::size_t sent = 0;
   int idle = 0;
   while (sent < message.size()) {
     const int n = send_all(sock, message.data() + sent, static_cast<int>(message.size() - sent),
                            kSvcTimeoutMs);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (paced) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (n > 0) {
       sent += static_cast<std::size_t>(n);
       idle = 0;
@@ -76,7 +76,8 @@ bool send_service_message(int sock, std::span<const std::uint8_t> message) {
   return true;
 }
 
-bool send_upgrade_header(int sock, std::span<const std::uint8_t, kDeviceParamBlockSize> block) {
+bool send_upgrade_header(int sock, std::span<const std::uint8_t, kDeviceParamBlockSize> block,
+                         bool paced) {
   constexpr int kFragments = kDeviceParamBlockSize / kSvcPiece;
   std::uint8_t message[kSvcHeaderSize + kSvcPiece];
   for (int i = 0; i < kFragments; ++i) {
@@ -90,7 +91,7 @@ bool send_upgrade_header(int sock, std::span<const std::uint8_t, kDeviceParamBlo
     h.payload_length = kSvcPiece;
     encode_svc_header(h, std::span<std::uint8_t, kSvcHeaderSize>(message, kSvcHeaderSize));
     std::memcpy(message + kSvcHeaderSize, block.data() + i * kSvcPiece, kSvcPiece);
-    if (!send_service_message(sock, message)) return false;
+    if (!send_service_message(sock, message, paced)) return false;
   }
   return true;
 }
@@ -171,7 +172,7 @@ int query_device_param(const char* address, std::uint16_t port,
 
   // Cameras of an older service answer only the upgrade header.
   socket_handle conn(connect_to_host(address, port, kSvcTimeoutMs));
-  if (conn.fd() < 0 || !send_upgrade_header(conn.fd(), block)) return 0;
+  if (conn.fd() < 0 || !send_upgrade_header(conn.fd(), block, true)) return 0;
   std::uint8_t answer[kSvcAnswerCapacity];
   const int got = receive_service_answer(conn.fd(), answer);
   if (got < 1) return 0;

@@ -44,11 +44,13 @@ std::optional<svc_header_t> decode_svc_header(std::span<const std::uint8_t> byte
 // Position of fragment i of n in its series.
 std::uint32_t svc_position(int i, int n);
 
-// Sends one whole message with send_all calls for what is still missing, 1 ms apart; three
-// calls in a row without progress fail it.
-bool send_service_message(int sock, std::span<const std::uint8_t> message);
+// Sends one whole message with send_all calls for what is still missing (with `paced`, 1 ms
+// apart, as the device-parameter handshake does); three calls in a row without progress
+// fail it.
+bool send_service_message(int sock, std::span<const std::uint8_t> message, bool paced = false);
 // The four 1056-byte messages (command 10001) that carry a 4096-byte block.
-bool send_upgrade_header(int sock, std::span<const std::uint8_t, kDeviceParamBlockSize> block);
+bool send_upgrade_header(int sock, std::span<const std::uint8_t, kDeviceParamBlockSize> block,
+                         bool paced = false);
 // An answer of up to 256 bytes, gathered over up to three reads while 32 bytes or fewer have
 // come. Bytes received, or the last read's failure (< 1) when nothing came.
 int receive_service_answer(int sock, std::span<std::uint8_t, kSvcAnswerCapacity> answer);

@@ -17,6 +17,8 @@ class upgrade_owner {
   virtual device_state& state() = 0;
   // Queued to the window, never waited for: the window writes the row's progress text.
   virtual void post_transfer_progress(const upgrade_task_t& task, int percent) = 0;
+  // The package path the run took from the path box: "patch.bin" is looked for beside it.
+  virtual std::u16string package_path() const { return {}; }
 };
 
 struct upgrade_task_t {

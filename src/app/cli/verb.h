@@ -21,6 +21,7 @@ inline constexpr const char* kExitStatusHelp =
 // Each verb adds its subcommand; its callback stores the verb's exit status.
 void add_search_verb(CLI::App& app, int& status);
 void add_package_verb(CLI::App& app, int& status);
+void add_upgrade_verb(CLI::App& app, int& status);
 
 // --json: machine-readable output instead of the text.
 void add_json_flag(CLI::App& verb, bool& json);

@@ -4,8 +4,9 @@
 
 namespace mardo {
 
-void device_list::notify(list_change_t::kind_t kind, int row, int column) const {
-  const list_change_t change{kind, row, column};
+void device_list::notify(list_change_t::kind_t kind, int row, int column,
+                         const std::u16string* text) const {
+  const list_change_t change{kind, row, column, text};
   for (const auto& entry : observers_) entry.second(change);
 }
 
@@ -24,7 +25,7 @@ bool device_list::set_text(int row, int column, std::u16string_view text) {
   std::lock_guard lock(mutex_);
   if (!valid(row) || column < 0 || column >= kColumnCount) return false;
   rows_[row].columns[column].assign(text);
-  notify(list_change_t::kText, row, column);
+  notify(list_change_t::kText, row, column, &rows_[row].columns[column]);
   return true;
 }
 

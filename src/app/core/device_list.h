@@ -60,6 +60,8 @@ struct list_change_t {
   kind_t kind;
   int row;     // -1 for kReset
   int column;  // for kText only
+  // kText: the new text, valid during the notice only (an observer may not read the list).
+  const std::u16string* text = nullptr;
 };
 
 // One row as a sort sees it.
@@ -99,7 +101,8 @@ class device_list {
  private:
   using row_t = list_row_t;
   bool valid(int row) const { return row >= 0 && row < static_cast<int>(rows_.size()); }
-  void notify(list_change_t::kind_t kind, int row, int column = -1) const;
+  void notify(list_change_t::kind_t kind, int row, int column = -1,
+              const std::u16string* text = nullptr) const;
 
   mutable std::mutex mutex_;
   std::vector<row_t> rows_;

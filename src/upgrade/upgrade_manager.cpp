@@ -1,0 +1,235 @@
+#include "upgrade/upgrade_manager.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "app/core/log.h"
+#include "app/core/text.h"
+#include "app/core/worker_thread.h"
+#include "net/command_port.h"
+#include "net/sockets.h"
+#include "upgrade/choice.h"
+#include "upgrade/package.h"
+#include "upgrade/rules.h"
+#include "upgrade/tftp_transfer.h"
+#include "upgrade/zip_reader.h"
+
+namespace mardo {
+namespace {
+
+// At most `limit` workers at once (0: no limit). The manager takes a place before it prepares
+// a camera, so a capped run still sends each 21380 just before that camera's transfer.
+class worker_gate {
+ public:
+  explicit worker_gate(int limit) : limit_(limit) {}
+  void enter() {
+    if (limit_ <= 0) return;
+    std::unique_lock lock(mutex_);
+    free_.wait(lock, [this] { return busy_ < limit_; });
+    ++busy_;
+  }
+  void leave() {
+    if (limit_ <= 0) return;
+    {
+      std::lock_guard lock(mutex_);
+      --busy_;
+    }
+    free_.notify_one();
+  }
+
+ private:
+  int limit_;
+  int busy_ = 0;
+  std::mutex mutex_;
+  std::condition_variable free_;
+};
+
+struct run_t {
+  explicit run_t(upgrade_host& h) : host(h), gate(h.max_parallel()) {}
+  upgrade_host& host;
+  std::vector<upgrade_task_t> tasks;
+  std::vector<std::thread> threads;
+  worker_gate gate;
+  int ticked = 0;
+  std::uint16_t port = 0;
+
+  device_list& list() { return host.state().list; }
+};
+
+void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Runs job on a worker of its own; the gate's place, already taken, is given back at its end.
+void start_job(run_t& run, int row, std::function<void()> job) {
+  struct leave_gate {
+    worker_gate& gate;
+    ~leave_gate() { gate.leave(); }
+  };
+  std::thread t = start_worker("upgrade row " + std::to_string(row), [&gate = run.gate, job] {
+    leave_gate on_end{gate};
+    job();
+  });
+  if (!t.joinable()) {
+    run.gate.leave();
+    return;
+  }
+  run.threads.push_back(std::move(t));
+}
+
+upgrade_task_t& task_for(run_t& run, int row) {
+  upgrade_task_t& task = run.tasks[static_cast<std::size_t>(row)];
+  task.owner = &run.host;
+  task.row = row;
+  task.adapter_index = row_adapter(run.list().tag(row));
+  task.local_port = run.port;
+  return task;
+}
+
+void start_session(run_t& run, int row, const std::uint8_t* data, int length) {
+  upgrade_task_t& task = task_for(run, row);
+  task.data = data;
+  task.length = length;
+  run.gate.enter();
+  const session_timing_t& timing = run.host.timing();
+  start_job(run, row, [&task, &timing] { run_upgrade_session(task, timing); });
+}
+
+// An image for the TFTP route: the request 21380 and its wait on the manager's thread, then
+// the transfer on a worker, and the event line.
+void start_transfer(run_t& run, int row, std::u16string name, const std::uint8_t* data,
+                    int length) {
+  upgrade_task_t& task = task_for(run, row);
+  const std::string address = ansi_string(run.list().text(row, kColIp));
+  run.gate.enter();
+  send_command_for_status(address.c_str(), 1000, {}, kCmdPrepareTransfer, kCmdPrepareTransferReply);
+  pause_ms(run.host.timing().prepare_wait_ms);
+  const std::string shown = ansi_string(name);
+  set_task_image(task, std::move(name), data, length);
+  start_job(run, row, [&task] { run_tftp_transfer(task); });
+  const std::string line =
+      address + " [ " + ansi_string(run.list().text(row, kColMac)) + " ] 开始升级 : " + shown;
+  log_event(line.c_str());
+}
+
+void join_all(run_t& run) {
+  for (std::thread& t : run.threads)
+    if (t.joinable()) t.join();
+  run.threads.clear();
+}
+
+void run_zip_route(run_t& run, const std::u16string& path) {
+  zip_package_t archive;
+  const std::string_view failure = open_zip_package(ansi_string(path), archive);
+  if (!failure.empty()) return run.host.message_box(failure, kCaptionNotice);
+  device_list& list = run.list();
+  for (int r = 0; r < static_cast<int>(run.tasks.size()); ++r) {
+    list.set_text(r, kColInfo, u"");
+    if (!list.checked(r)) continue;
+    ++run.ticked;
+    if (archive.full_slot >= 0) {
+      const zip_slot_t& slot = archive.slots[static_cast<std::size_t>(archive.full_slot)];
+      start_session(run, r, slot.data.get(), static_cast<int>(slot.count));
+      continue;
+    }
+    const package_choice_t choice =
+        choose_zip_slot(archive, ansi_string(list.text(r, kColFullVersion)));
+    if (!choice.selected()) {
+      list.set_text(r, kColInfo, wide_string(choice.text));
+      continue;
+    }
+    const zip_slot_t& slot = archive.slots[choice.index];
+    if (slot.count <= 0) continue;
+    list.set_text(r, kColInfo, wide_string(slot.name));
+    start_transfer(run, r, wide_string(slot.name), slot.data.get(), static_cast<int>(slot.count));
+  }
+  // The archive's bytes are every worker's: they go only after the last has ended.
+  join_all(run);
+}
+
+void run_plain_route(run_t& run, const std::u16string& path) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(ansi_string(path).c_str(), "rb"),
+                                                         &std::fclose);
+  if (!file) return;
+  std::fseek(file.get(), 0, SEEK_END);
+  const long size = std::ftell(file.get());
+  std::fseek(file.get(), 0, SEEK_SET);
+  if (size < 0 || size > INT32_MAX) return;
+  std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size) + 1]);
+  if (!bytes) return;
+  const int count =
+      static_cast<int>(std::fread(bytes.get(), 1, static_cast<std::size_t>(size), file.get()));
+  file.reset();
+  const bool full = package_is_full({bytes.get(), static_cast<std::size_t>(count)});
+  device_list& list = run.list();
+  for (int r = 0; r < static_cast<int>(run.tasks.size()); ++r) {
+    list.set_text(r, kColInfo, u"");
+    if (!list.checked(r)) continue;
+    ++run.ticked;
+    if (full)
+      start_session(run, r, bytes.get(), count);
+    else
+      start_transfer(run, r, path, bytes.get(), count);
+  }
+  join_all(run);
+}
+
+// The text after the last '.', or nothing when there is no '.'.
+std::optional<std::u16string> extension_of(const std::u16string& path) {
+  const std::size_t dot = path.rfind(u'.');
+  if (dot == std::u16string::npos) return std::nullopt;
+  return path.substr(dot + 1);
+}
+
+// Steps 3 to 7 of a run; every worker has ended when it returns.
+void serve_package(run_t& run, const std::u16string& path) {
+  upgrade_host& host = run.host;
+  if (path.empty()) return;
+  // The reserved port stays bound for the whole run: the raw transport's answers come to it.
+  socket_handle reserved(open_bound_socket(kSockDatagram, run.port, 0));
+  if (reserved.fd() < 0) return host.message_box(kTextBindFailed, kCaptionNotice);
+  const int rows = host.state().list.count();
+  try {
+    run.tasks.resize(static_cast<std::size_t>(rows));
+  } catch (const std::bad_alloc&) {
+    return host.message_box(kTextNoTaskMemory, kCaptionNotice);
+  }
+  try {
+    run.threads.reserve(static_cast<std::size_t>(rows));
+  } catch (const std::bad_alloc&) {
+    return host.message_box(kTextNoHandleMemory, kCaptionNotice);
+  }
+  const std::optional<std::u16string> ext = extension_of(path);
+  if (ext && *ext == u"rar") return host.message_box(kTextNoMatchingImage, "");
+  if (ext && (*ext == u"zip" || *ext == u"iupk"))
+    run_zip_route(run, path);
+  else
+    run_plain_route(run, path);
+}
+
+}  // namespace
+
+void on_upgrade_clicked(upgrade_host& host) {
+  if (host.read_package_path().empty()) return host.message_box(kTextEmptyPath, kCaptionNotice);
+  std::thread run = start_worker("upgrade", [&host] { run_upgrade(host); });
+  if (run.joinable()) run.detach();
+}
+
+void run_upgrade(upgrade_host& host) {
+  run_t run(host);
+  host.set_upgrade_enabled(false);
+  std::u16string path = host.read_package_path();
+  if (path.size() > kMaxPackagePath) path.resize(kMaxPackagePath);
+  host.keep_package_path(path);
+  serve_package(run, path);
+  join_all(run);
+  host.set_upgrade_enabled(true);
+  if (run.ticked == 0) host.message_box(kTextNoneTicked, kCaptionNotice);
+}
+
+}  // namespace mardo

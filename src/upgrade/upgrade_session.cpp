@@ -1,0 +1,281 @@
+#include "upgrade/upgrade_session.h"
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <new>
+#include <optional>
+#include <span>
+#include <thread>
+#include <vector>
+
+#include "app/core/log.h"
+#include "app/core/text.h"
+#include "net/byte_view.h"
+#include "net/command_port.h"
+#include "net/service_port.h"
+#include "net/sockets.h"
+#include "net/tick.h"
+#include "upgrade/choice.h"
+#include "upgrade/package.h"
+#include "upgrade/tftp_transfer.h"
+#include "upgrade/tftp_write.h"
+
+namespace mardo {
+namespace {
+
+constexpr int kPiecesPerPause = 64;
+constexpr int kPiecePauseMs = 10;
+constexpr int kStatusSendTries = 5;
+constexpr int kStatusReceiveTries = 20;
+constexpr std::string_view kResetMember = "ResetFlag\":";
+constexpr std::string_view kResetSet = "ResetFlag\":1";
+constexpr std::string_view kFinishSet = "FinishFlag\":1";
+
+void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void show(const upgrade_task_t& task, std::string_view text) {
+  task.owner->state().list.set_text(task.row, kColInfo, wide_string(text));
+}
+
+// One answer of the service: the words of its header that the route reads, and its text.
+// An answer shorter than a header has neither: nothing is read past what came.
+struct svc_answer_t {
+  int got = 0;
+  std::uint32_t error = 0;
+  std::uint32_t payload_length = 0;
+  std::string text;
+};
+
+svc_answer_t read_answer(std::span<const std::uint8_t> bytes, int got) {
+  svc_answer_t a;
+  a.got = got;
+  if (got < 1) return a;
+  const auto taken = bytes.first(static_cast<std::size_t>(got));
+  if (auto h = decode_svc_header(taken)) {
+    a.error = h->error;
+    a.payload_length = h->payload_length;
+  }
+  a.text = service_answer_text(taken);
+  return a;
+}
+
+svc_header_t route_header(int sock, std::uint32_t kind, std::uint32_t command) {
+  svc_header_t h;
+  h.kind = kind;
+  h.command = command;
+  h.link_id = static_cast<std::uint32_t>(sock);
+  return h;
+}
+
+bool send_piece(int sock, int j, int pieces, std::span<const std::uint8_t> piece,
+                std::vector<std::uint8_t>& message) {
+  svc_header_t h = route_header(sock, 1, kSvcPackageData);
+  h.position = svc_position(j, pieces);
+  h.index = static_cast<std::uint32_t>(j);
+  h.payload_length = static_cast<std::uint32_t>(piece.size());
+  message.resize(kSvcHeaderSize + piece.size());
+  encode_svc_header(h, std::span<std::uint8_t, kSvcHeaderSize>(message.data(), kSvcHeaderSize));
+  std::copy(piece.begin(), piece.end(), message.begin() + kSvcHeaderSize);
+  return send_service_message(sock, message);
+}
+
+// The answer after an image: up to `tries` reads until one carries the restart flag member.
+std::optional<svc_answer_t> wait_restart_answer(int sock, const session_timing_t& timing) {
+  std::array<std::uint8_t, kSvcAnswerCapacity> buf{};
+  for (int t = 0; t < timing.restart_tries; ++t) {
+    const int got = recv_some(sock, buf.data(), kSvcAnswerCapacity, kSvcTimeoutMs);
+    svc_answer_t a = read_answer(buf, got);
+    if (got > 0 && a.text.find(kResetMember) != std::string::npos) return a;
+    pause_ms(timing.poll_pause_ms);
+  }
+  return std::nullopt;
+}
+
+enum class poll_end_t { finished, failed };
+
+// Status rounds until the finish flag, a failure or the deadline; shows what each gives.
+void poll_status(const upgrade_task_t& task, int sock, bool last_entry, bool reset_flag,
+                 const std::string& progress_text, const session_timing_t& timing) {
+  const std::uint64_t deadline = tick_ms() + static_cast<std::uint64_t>(timing.status_deadline_ms);
+  std::array<std::uint8_t, kSvcHeaderSize> request{};
+  svc_header_t h = route_header(sock, 3, kSvcStatusQuery);
+  h.position = kSvcOnly;
+  encode_svc_header(h, request);
+  std::array<std::uint8_t, kSvcAnswerCapacity> buf{};
+  for (;;) {
+    pause_ms(timing.poll_pause_ms);
+    bool sent = false;
+    for (int t = 0; t < kStatusSendTries && !sent; ++t) {
+      sent = send_all(sock, request.data(), kSvcHeaderSize, kSvcTimeoutMs) == kSvcHeaderSize;
+      if (!sent) pause_ms(timing.poll_pause_ms);
+    }
+    if (!sent) return show(task, kTextStatusRequestFailed);
+    int got = 0;
+    for (int t = 0; t < kStatusReceiveTries && got < 1; ++t) {
+      got = recv_some(sock, buf.data(), kSvcAnswerCapacity, kSvcTimeoutMs);
+      if (got < 1) pause_ms(timing.poll_pause_ms);
+    }
+    const svc_answer_t a = read_answer(buf, got);
+    if (got < 1 || a.error != 0) return show(task, kTextStatusAnswerFailed);
+    if (a.payload_length != 0) {
+      if (a.text.find(kFinishSet) != std::string::npos) {
+        if (last_entry) show(task, reset_flag ? kTextUpgradeDone : kTextUpdated);
+        return;
+      }
+      show(task, progress_text);
+    }
+    if (tick_ms() >= deadline) return show(task, kTextStatusTimeout);
+  }
+}
+
+void run_service_route(upgrade_task_t& task, const std::string& address,
+                       std::span<const std::uint8_t> package, const package_check_t& check,
+                       const session_timing_t& timing) {
+  socket_handle conn(connect_to_host(address.c_str(), kServicePort, kSvcTimeoutMs));
+  const int sock = conn.fd();
+  if (sock < 0) return show(task, kTextServiceConnectFailed);
+  if (!send_upgrade_header(sock, package.first<kDeviceParamBlockSize>()))
+    return show(task, kTextHeaderSendFailed);
+  std::array<std::uint8_t, kSvcAnswerCapacity> buf{};
+  const int got = receive_service_answer(sock, buf);
+  if (got < 1) return show(task, kTextHeaderAnswerFailed);
+  if (read_answer(buf, got).error != 0) return show(task, kTextHeaderRejected);
+
+  const int count = static_cast<int>(check.new_count);
+  int last_shown = -1;
+  bool go_on = true;
+  std::vector<std::uint8_t> message;
+  for (int i = 0; i < count; ++i) {
+    const std::optional<package_entry_t> entry = entry_at(package, static_cast<std::uint32_t>(i));
+    if (!entry) return show(task, kTextIllegalPackage);
+    if (!image_crc_ok(package, *entry)) return show(task, image_crc_failure_text(*entry, true));
+    const std::string name(image_short_name(entry->image_name));
+    if (entry->image_length == 0) {
+      show(task, name + " " + kTextEmptyImage);
+      go_on = false;
+      continue;
+    }
+    const std::span<const std::uint8_t> image = *image_of(package, *entry);
+    const int pieces = static_cast<int>((image.size() + kSvcPiece - 1) / kSvcPiece);
+    for (int j = 0; j < pieces; ++j) {
+      const std::size_t at = static_cast<std::size_t>(j) * kSvcPiece;
+      const auto piece = image.subspan(at, std::min<std::size_t>(kSvcPiece, image.size() - at));
+      if (!send_piece(sock, j, pieces, piece, message))
+        return show(task, std::string(kTextPieceSendFailed) + " " + std::to_string(j));
+      if (j % kPiecesPerPause == 0) pause_ms(kPiecePauseMs);
+      const int p = service_progress(j, pieces, i, count);
+      if (p != last_shown) {
+        show(task, std::string(kTextProgress) + " " + std::to_string(p) + "% (" +
+                       std::to_string(i + 1) + "/" + std::to_string(count) + ") " + name);
+        last_shown = p;
+      }
+    }
+    if (!go_on) return;
+    const std::optional<svc_answer_t> restart = wait_restart_answer(sock, timing);
+    if (!restart || restart->error != 0) return show(task, kTextRestartQueryFailed);
+    const bool reset_flag = restart->text.find(kResetSet) != std::string::npos;
+    poll_status(task, sock, i == count - 1, reset_flag,
+                std::string(kTextUpdating) + " (" + std::to_string(i + 1) + "/" +
+                    std::to_string(count) + ") " + name,
+                timing);
+  }
+}
+
+void run_older_route(upgrade_task_t& task, const std::string& address,
+                     std::span<const std::uint8_t> package, const session_timing_t& timing) {
+  device_list& list = task.owner->state().list;
+  const package_choice_t choice =
+      choose_package_image(package, ansi_string(list.text(task.row, kColFullVersion)));
+  show(task, choice.text);
+  if (!choice.selected()) return;
+  send_command_for_status(address.c_str(), 1000, {}, kCmdPrepareTransfer, kCmdPrepareTransferReply);
+  pause_ms(timing.prepare_wait_ms);
+  const package_entry_t entry = *entry_at(package, static_cast<std::uint32_t>(choice.index));
+  const std::span<const std::uint8_t> image = *image_of(package, entry);
+  const std::string name(image_short_name(entry.image_name));
+  set_task_image(task, wide_string(name), image.data(), static_cast<int>(image.size()));
+  run_tftp_transfer(task);
+  const std::string line =
+      address + " [ " + ansi_string(list.text(task.row, kColMac)) + " ] 开始升级 : " + name;
+  log_event(line.c_str());
+}
+
+int has_service(const std::string& address) {
+  static const std::array<std::uint8_t, kDeviceParamBlockSize> zero{};
+  return query_device_param(address.c_str(), kServicePort, zero);
+}
+
+}  // namespace
+
+std::u16string patch_path_for(std::u16string_view package_path) {
+  const std::size_t sep = package_path.find_last_of(u"\\/");
+  const std::u16string_view folder =
+      sep == std::u16string_view::npos ? std::u16string_view() : package_path.substr(0, sep + 1);
+  return std::u16string(folder) + u"patch.bin";
+}
+
+int service_progress(int piece, int pieces, int entry, int count) {
+  return static_cast<int>(((static_cast<double>(piece + 1) / pieces) + entry) / count * 100.0);
+}
+
+int run_bootstrap_patch(upgrade_task_t& task, const session_timing_t& timing) {
+  const std::u16string path = patch_path_for(task.owner->package_path());
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(ansi_string(path).c_str(), "rb"),
+                                                         &std::fclose);
+  if (!file) return show(task, kTextOpenFileFailed), 0;
+  std::fseek(file.get(), 0, SEEK_END);
+  const long size = std::ftell(file.get());
+  std::fseek(file.get(), 0, SEEK_SET);
+  if (size <= 0) return show(task, kTextFileEmpty), 0;
+  std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size)]);
+  if (!bytes) return show(task, kTextNoMemory), 0;
+  if (std::fread(bytes.get(), 1, static_cast<std::size_t>(size), file.get()) !=
+      static_cast<std::size_t>(size))
+    return show(task, kTextShortRead), 0;
+  file.reset();
+
+  upgrade_task_t patch = task;
+  set_task_image(patch, path, bytes.get(), static_cast<int>(size));
+  run_tftp_transfer(patch);
+
+  const std::string address = ansi_string(task.owner->state().list.text(task.row, kColIp));
+  pause_ms(timing.after_patch_ms);
+  const std::time_t deadline = std::time(nullptr) + timing.patch_probe_seconds;
+  for (;;) {
+    if (has_service(address) == 1) return 1;
+    pause_ms(timing.probe_pause_ms);
+    if (std::time(nullptr) >= deadline) return show(task, kTextRestartTimeout), 0;
+  }
+}
+
+int run_upgrade_session(upgrade_task_t& task, const session_timing_t& timing) {
+  const std::span<const std::uint8_t> package(task.data, static_cast<std::size_t>(task.length));
+  const package_check_t check = validate_full_package(package);
+  if (!check.ok()) return show(task, check.failure), 0;
+  const std::string address = ansi_string(task.owner->state().list.text(task.row, kColIp));
+
+  if (has_service(address) == 1) {
+    if (check.new_count > 0)
+      run_service_route(task, address, package, check, timing);
+    else
+      run_older_route(task, address, package, timing);
+    return 0;
+  }
+  const std::string patch = ansi_string(patch_path_for(task.owner->package_path()));
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> probe(std::fopen(patch.c_str(), "rb"), &std::fclose);
+  if (check.new_count > 0 && probe) {
+    probe.reset();
+    if (run_bootstrap_patch(task, timing) == 1) run_service_route(task, address, package, check, timing);
+    return 0;
+  }
+  if (check.old_count > 0)
+    run_older_route(task, address, package, timing);
+  else
+    show(task, kTextNoOldImages);
+  return 0;
+}
+
+}  // namespace mardo
