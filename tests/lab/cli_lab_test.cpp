@@ -3,12 +3,16 @@
 #include <cjson/cJSON.h>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "lab/lab.h"
+#include "upgrade/upgrade_fixtures.h"
 
 namespace {
 
@@ -23,6 +27,100 @@ std::vector<std::string> run_lines(const std::string& command) {
     lines.push_back(line);
   }
   return lines;
+}
+
+struct cli_run_t {
+  std::vector<std::string> lines;
+  int status = -1;
+};
+
+// mardo-cli in the lab's workstation namespace; its standard output and exit status.
+cli_run_t run_cli(const mardo::lab::Lab& lab, const std::string& args) {
+  cli_run_t run;
+  const std::string command =
+      std::string(MARDO_LAB_SCRIPT) + " exec " + lab.lab_id() + " " + MARDO_CLI + " " + args;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  char buf[8192];
+  while (std::fgets(buf, sizeof buf, pipe)) {
+    std::string line(buf);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    run.lines.push_back(line);
+  }
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::string member(const std::string& json_line, const char* name) {
+  std::unique_ptr<cJSON, void (*)(cJSON*)> o(cJSON_Parse(json_line.c_str()), cJSON_Delete);
+  const cJSON* item = o ? cJSON_GetObjectItem(o.get(), name) : nullptr;
+  if (cJSON_IsString(item)) return item->valuestring;
+  if (cJSON_IsBool(item)) return cJSON_IsTrue(item) ? "true" : "false";
+  return {};
+}
+
+TEST(CliLab, UpgradeExitsZeroOnlyWhenEveryChosenCameraSucceeded) {
+  mardo::lab::lab_config_t cfg;
+  cfg.cameras.resize(3);
+  cfg.cameras[2].extra_json = R"("svc_header_error":1)";
+  mardo::lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  mardo::test::temp_dir dir;
+  const auto package = mardo::test::make_package({{"a.bin", mardo::test::pattern(5000)}}, {}, 1);
+  dir.write("pkg.bin", package);
+  auto broken = package;
+  broken[100] ^= 1;
+  dir.write("broken.bin", broken);
+  const std::string mac0 = "02-00-01-00-00-00", mac1 = "02:00:01:00:00:01";
+
+  const cli_run_t good = run_cli(lab, "upgrade --package " + dir.file("pkg.bin") + " --mac " +
+                                          mac0 + " --mac " + mac1 + " --json");
+  EXPECT_EQ(good.status, 0);
+  std::vector<std::string> results;
+  for (const auto& l : good.lines)
+    if (member(l, "event") == "result") results.push_back(member(l, "ip") + " " + member(l, "status"));
+  EXPECT_EQ(results, (std::vector<std::string>{"192.0.2.10 升级成功，相机即将重启！",
+                                               "192.0.2.11 升级成功，相机即将重启！"}));
+
+  const cli_run_t some_failed = run_cli(lab, "upgrade --package " + dir.file("pkg.bin") + " --all");
+  EXPECT_EQ(some_failed.status, 1);
+  ASSERT_FALSE(some_failed.lines.empty());
+  EXPECT_NE(some_failed.lines.back().find("包头数据校验回应失败"), std::string::npos)
+      << some_failed.lines.back();
+
+  EXPECT_EQ(run_cli(lab, "upgrade --package " + dir.file("broken.bin") + " --all").status, 2);
+  EXPECT_EQ(run_cli(lab, "upgrade --package " + dir.file("pkg.bin") + " --mac 02:00:01:00:00:99").status, 2);
+}
+
+TEST(CliLab, UpgradeWithMaxParallelTwoNeverFeedsMoreThanTwoCamerasAtOnce) {
+  mardo::lab::lab_config_t cfg;
+  cfg.cameras.resize(4);
+  mardo::lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  mardo::test::temp_dir dir;
+  dir.write("pkg.bin",
+            mardo::test::make_package({{"a.bin", mardo::test::pattern(2u << 20)}}, {}, 1));
+  const cli_run_t run =
+      run_cli(lab, "upgrade --package " + dir.file("pkg.bin") + " --all --max-parallel 2");
+  EXPECT_EQ(run.status, 0);
+  // From a camera's header to its image: the span in which it is being fed.
+  std::vector<std::pair<std::uint64_t, int>> edges;
+  int images = 0;
+  for (const auto& e : lab.events()) {
+    if (e.channel == "svc" && e.len == 1056 && e.bytes.size() >= 20 && e.bytes[16] == 0 &&
+        e.bytes[8] == 0x11 && e.bytes[9] == 0x27)  // command 10001, fragment 0
+      edges.emplace_back(e.t_ms, +1);
+    if (e.channel == "svc-image") {
+      edges.emplace_back(e.t_ms, -1);
+      ++images;
+    }
+  }
+  EXPECT_EQ(images, 4);
+  std::sort(edges.begin(), edges.end());
+  int at_once = 0, most = 0;
+  for (const auto& [t, d] : edges) most = std::max(most, at_once += d);
+  EXPECT_EQ(most, 2);
 }
 
 TEST(CliLab, SearchPrintsOneJsonObjectPerRow) {
