@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -192,11 +193,18 @@ CMardoDlg::CMardoDlg(dlg_hooks_t hooks, QWidget* parent)
       console_(std::make_unique<console_view>()) {
   if (!hooks_.start_up) hooks_.start_up = default_start_up;
   if (!hooks_.choose_file) hooks_.choose_file = default_choose_file;
+  if (!hooks_.message_box)
+    hooks_.message_box = [](QWidget* owner, const QString& caption, const QString& text) {
+      QMessageBox::information(owner, caption, text);
+    };
   set_console_window(console_.get());
   setFont(dialog_font());
   base_ = dialog_base_units(font());
   resize(dialog_size(base_, kDialogWidthDlu, kDialogHeightDlu));
   create_controls();
+  upgrade_ = std::make_unique<window_upgrade>(
+      *this, upgrade_button_,
+      [this](const QString& caption, const QString& text) { hooks_.message_box(this, caption, text); });
   search_ = std::make_unique<device_search>(state_, *this);
   initialise();
   // The console key is looked at before any control of the window sees the key.
@@ -244,6 +252,8 @@ void CMardoDlg::create_controls() {
   connect(select_all_box_, &QCheckBox::clicked, this, &CMardoDlg::on_select_all_clicked);
   connect(show_algo_box_, &QCheckBox::clicked, this, [this] { search_->on_show_algo_changed(); });
   connect(search_button_, &QPushButton::clicked, this, [this] { search_->on_search_clicked(); });
+  connect(upgrade_button_, &QPushButton::clicked, this,
+          [this] { upgrade_->on_clicked(path_edit_->text()); });
   connect(static_cast<QPushButton*>(controls_.at(kIdBrowse)), &QPushButton::clicked, this,
           &CMardoDlg::on_browse);
   // Qt's default coarse timers may fire up to 5% early; a search must last its full 3000 ms.

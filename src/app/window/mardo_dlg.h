@@ -19,6 +19,7 @@
 #include "app/window/console_view.h"
 #include "app/window/device_model.h"
 #include "app/window/dialog_units.h"
+#include "app/window/window_upgrade.h"
 #include "discovery/search.h"
 
 class QTableView;
@@ -91,6 +92,8 @@ struct dlg_hooks_t {
   std::function<void(device_state&)> start_up;
   // The open-file dialog; gives the chosen path, or empty when cancelled.
   std::function<QString(QWidget* parent, const QString& start)> choose_file;
+  // A modal message box. Default: an information box.
+  std::function<void(QWidget* parent, const QString& caption, const QString& text)> message_box;
 };
 
 class CMardoDlg final : public QDialog, public search_window {
@@ -108,6 +111,7 @@ class CMardoDlg final : public QDialog, public search_window {
   device_model& model() { return *model_; }
   device_state& state() { return state_; }
   console_view& console() { return *console_; }
+  window_upgrade& upgrade() { return *upgrade_; }
   const dialog_base_t& base_units() const { return base_; }
   QSize last_client_size() const { return last_size_; }
 
@@ -174,6 +178,8 @@ class CMardoDlg final : public QDialog, public search_window {
   QTimer search_timer_;      // timer 1
   QTimer select_all_timer_;  // timer 2
   std::function<void()> close_hook_;
+  // Destroyed before the state: a run still going is waited for.
+  std::unique_ptr<window_upgrade> upgrade_;
   // Last: destroyed first, while everything its threads use is still there.
   std::unique_ptr<device_search> search_;
 };

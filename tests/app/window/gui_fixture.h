@@ -19,6 +19,7 @@ inline dlg_hooks_t quiet_hooks() {
   dlg_hooks_t hooks;
   hooks.start_up = [](device_state&) {};
   hooks.choose_file = [](QWidget*, const QString&) { return QString(); };
+  hooks.message_box = [](QWidget*, const QString&, const QString&) {};
   return hooks;
 }
 

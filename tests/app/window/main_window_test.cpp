@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTemporaryFile>
+#include <QTest>
 #include <QTimer>
 
 #include <string>
@@ -503,6 +505,42 @@ TEST(MainWindowBrowse, StartsAtTheProgramAndPutsTheChosenPathIntoTheEdit) {
   answer = QStringLiteral("/") + QString(kMaxPathChars - 2, QLatin1Char('b'));  // just fits
   browse->click();
   EXPECT_EQ(edit->text(), answer);
+}
+
+// ---- upgrade (button 1) ----
+
+TEST(MainWindowUpgrade, EmptyPathIsRefusedAndARunHoldsTheButtonOffUntilItEnds) {
+  QStringList boxes;
+  dlg_hooks_t hooks = gui_test::quiet_hooks();
+  hooks.message_box = [&](QWidget*, const QString& caption, const QString& text) {
+    boxes << caption + QStringLiteral("|") + text;
+  };
+  auto window = shown_window(hooks);
+  auto* button = control<QPushButton>(*window, kIdUpgrade);
+  auto* edit = control<QLineEdit>(*window, kIdPackagePath);
+  QTest::keyClick(edit, Qt::Key_Return);  // Enter is the default button's
+  EXPECT_EQ(boxes, QStringList{QStringLiteral("提示|升级包路径不能为空")});
+
+  struct enabled_log : QObject {
+    QList<bool> seen;
+    bool eventFilter(QObject* o, QEvent* e) override {
+      if (e->type() == QEvent::EnabledChange) seen << static_cast<QWidget*>(o)->isEnabled();
+      return false;
+    }
+  } log;
+  button->installEventFilter(&log);
+  // A run that ticks nobody: it ends with its box, and the button back.
+  QTemporaryFile file;
+  ASSERT_TRUE(file.open());
+  file.write("plain image");
+  file.flush();
+  edit->setText(file.fileName());
+  button->click();
+  ASSERT_TRUE(gui_test::wait_for([&] { return boxes.size() == 2 && button->isEnabled(); }, 5000));
+  EXPECT_EQ(boxes.back(), QStringLiteral("提示|请至少选择一台设备"));
+  EXPECT_EQ(log.seen, (QList<bool>{false, true}));
+  EXPECT_EQ(window->upgrade().package_path(), file.fileName().toStdU16String());
+  button->removeEventFilter(&log);
 }
 
 // ---- show algorithm version (check box 1032) ----
