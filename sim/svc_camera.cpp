@@ -81,11 +81,6 @@ void on_json(const sim_svc_t& svc, svc_session_t& session, const svc_header_t& h
   }
 }
 
-std::uint32_t crc_of(std::span<const std::uint8_t> bytes) {
-  uLong crc = crc32(0L, Z_NULL, 0);
-  return static_cast<std::uint32_t>(crc32(crc, bytes.data(), static_cast<uInt>(bytes.size())));
-}
-
 // The new entries of the table; places that would leave the header end the table.
 std::vector<svc_entry_t> read_entries(std::span<const std::uint8_t> header) {
   byte_reader in(header);
@@ -119,8 +114,13 @@ void add_text_answer(svc_reaction_t& r, const svc_header_t& h, std::uint32_t err
 
 void on_piece(const sim_svc_t& svc, svc_session_t& session, const svc_header_t& h,
               std::span<const std::uint8_t> payload, svc_reaction_t& r) {
-  if (h.position == kPosFirst || h.position == kPosOnly) session.image.clear();
-  session.image.insert(session.image.end(), payload.begin(), payload.end());
+  if (h.position == kPosFirst || h.position == kPosOnly) {
+    session.image_crc = 0;
+    session.image_length = 0;
+  }
+  session.image_crc = static_cast<std::uint32_t>(
+      crc32(session.image_crc, payload.data(), static_cast<uInt>(payload.size())));
+  session.image_length += payload.size();
   ++session.pieces;
   if (svc.reset_after >= 0 && session.pieces >= svc.reset_after) {
     r.reset = true;
@@ -129,8 +129,9 @@ void on_piece(const sim_svc_t& svc, svc_session_t& session, const svc_header_t& 
   if (!ends_series(h.position)) return;
   const svc_entry_t* entry =
       session.image_index < session.entries.size() ? &session.entries[session.image_index] : nullptr;
-  r.image = std::span<const std::uint8_t>(session.image);
-  r.image_intact = entry && entry->length == session.image.size() && entry->crc == crc_of(session.image);
+  r.image_crc = session.image_crc;
+  r.image_length = session.image_length;
+  r.image_intact = entry && entry->length == session.image_length && entry->crc == session.image_crc;
   r.image_name = entry ? entry->name : "";
   ++session.image_index;
   session.polls = 0;

@@ -64,7 +64,8 @@ struct svc_session_t {
   std::vector<std::uint8_t> package_header;  // the header fragments so far
   std::vector<svc_entry_t> entries;          // the new entries of a whole header
   std::size_t image_index = 0;               // the entry the next pieces belong to
-  std::vector<std::uint8_t> image;           // its pieces so far
+  std::uint32_t image_crc = 0;                // CRC-32 of its pieces so far (not kept)
+  std::size_t image_length = 0;
   long pieces = 0;                           // pieces taken on this connection
   int polls = 0;                             // status queries since the last image
 };
@@ -73,9 +74,9 @@ struct svc_reaction_t {
   std::vector<std::vector<std::uint8_t>> answers;
   bool close = false;  // a bad magic, or a hang-up on request
   bool reset = false;  // end the connection with a reset
-  // An image was complete: its bytes (valid until the next call) and whether its checksum
-  // matched the header's.
-  std::optional<std::span<const std::uint8_t>> image;
+  // An image was complete: its CRC-32 and length, and whether they matched the header's.
+  std::optional<std::uint32_t> image_crc;
+  std::size_t image_length = 0;
   bool image_intact = false;
   std::string image_name;
 };
