@@ -123,8 +123,13 @@ void BM_UpgradeAtOnce(benchmark::State& state) {
     run_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     peak_mib = static_cast<double>(status_kib("VmHWM:") - before) / 1024.0;
     ok = 0;
-    for (int n = 0; n < cameras; ++n)
-      ok += ansi_string(host.state().list.text(n, kColInfo)) == std::string(kTextUpgradeDone);
+    for (int n = 0; n < cameras; ++n) {
+      const std::string text = ansi_string(host.state().list.text(n, kColInfo));
+      if (text == kTextUpgradeDone)
+        ++ok;
+      else
+        std::fprintf(stderr, "camera %d (%s): %s\n", n, lab.camera(n).ip.c_str(), text.c_str());
+    }
   }
   std::map<int, std::uint64_t> first;
   transfer_s = 0;

@@ -17,6 +17,7 @@ namespace mardo::sim {
 namespace {
 
 constexpr std::uint32_t kSvcPieceCmd = 10002;
+constexpr int kReadsPerWake = 8;
 
 template <std::uint16_t Port>
 int open_listener(const std::string&, int* ifindex, std::string* error) {
@@ -123,7 +124,9 @@ void tcp_channel::on_connection(int fd, std::uint32_t events) {
   }
   if (!(events & (EPOLLIN | EPOLLHUP | EPOLLERR))) return;
   std::uint8_t buf[65536];
-  for (;;) {
+  // A bounded number of reads per wake: a peer that never pauses must not starve the other
+  // connections of the loop (the descriptor is level-triggered, so the rest comes next round).
+  for (int reads = 0; reads < kReadsPerWake; ++reads) {
     const ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return drop(fd);
     if (n < 0) {

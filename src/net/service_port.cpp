@@ -59,9 +59,17 @@ std::uint32_t svc_position(int i, int n) {
   return i == n - 1 ? kSvcLast : kSvcMiddle;
 }
 
-bool send_service_message(int sock, std::span<const std::uint8_t> message, bool paced) {
+bool send_service_message(int sock, std::span<const std::uint8_t> message, bool paced,
+                          std::size_t* sent_out) {
   std::size_t sent = 0;
   int idle = 0;
+  struct report_t {
+    std::size_t* out;
+    const std::size_t& sent;
+    ~report_t() {
+      if (out) *out = sent;
+    }
+  } report{sent_out, sent};
   while (sent < message.size()) {
     const int n = send_all(sock, message.data() + sent, static_cast<int>(message.size() - sent),
                            kSvcTimeoutMs);

@@ -47,7 +47,9 @@ std::uint32_t svc_position(int i, int n);
 // Sends one whole message with send_all calls for what is still missing (with `paced`, 1 ms
 // apart, as the device-parameter handshake does); three calls in a row without progress
 // fail it.
-bool send_service_message(int sock, std::span<const std::uint8_t> message, bool paced = false);
+// *sent (when given) tells how many bytes went out.
+bool send_service_message(int sock, std::span<const std::uint8_t> message, bool paced = false,
+                          std::size_t* sent = nullptr);
 // The four 1056-byte messages (command 10001) that carry a 4096-byte block.
 bool send_upgrade_header(int sock, std::span<const std::uint8_t, kDeviceParamBlockSize> block,
                          bool paced = false);

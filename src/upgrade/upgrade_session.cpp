@@ -70,16 +70,17 @@ svc_header_t route_header(int sock, std::uint32_t kind, std::uint32_t command) {
   return h;
 }
 
-bool send_piece(int sock, int j, int pieces, std::span<const std::uint8_t> piece,
-                std::vector<std::uint8_t>& message) {
+// Appends the message of piece j of n to `out`.
+void add_piece(int sock, int j, int pieces, std::span<const std::uint8_t> piece,
+               std::vector<std::uint8_t>& out) {
   svc_header_t h = route_header(sock, 1, kSvcPackageData);
   h.position = svc_position(j, pieces);
   h.index = static_cast<std::uint32_t>(j);
   h.payload_length = static_cast<std::uint32_t>(piece.size());
-  message.resize(kSvcHeaderSize + piece.size());
-  encode_svc_header(h, std::span<std::uint8_t, kSvcHeaderSize>(message.data(), kSvcHeaderSize));
-  std::copy(piece.begin(), piece.end(), message.begin() + kSvcHeaderSize);
-  return send_service_message(sock, message);
+  const std::size_t at = out.size();
+  out.resize(at + kSvcHeaderSize + piece.size());
+  encode_svc_header(h, std::span<std::uint8_t, kSvcHeaderSize>(out.data() + at, kSvcHeaderSize));
+  std::copy(piece.begin(), piece.end(), out.begin() + static_cast<std::ptrdiff_t>(at + kSvcHeaderSize));
 }
 
 // The answer after an image: up to `tries` reads until one carries the restart flag member.
@@ -147,7 +148,7 @@ void run_service_route(upgrade_task_t& task, const std::string& address,
   const int count = static_cast<int>(check.new_count);
   int last_shown = -1;
   bool go_on = true;
-  std::vector<std::uint8_t> message;
+  std::vector<std::uint8_t> batch;
   for (int i = 0; i < count; ++i) {
     const std::optional<package_entry_t> entry = entry_at(package, static_cast<std::uint32_t>(i));
     if (!entry) return show(task, kTextIllegalPackage);
@@ -160,18 +161,30 @@ void run_service_route(upgrade_task_t& task, const std::string& address,
     }
     const std::span<const std::uint8_t> image = *image_of(package, *entry);
     const int pieces = static_cast<int>((image.size() + kSvcPiece - 1) / kSvcPiece);
-    for (int j = 0; j < pieces; ++j) {
-      const std::size_t at = static_cast<std::size_t>(j) * kSvcPiece;
-      const auto piece = image.subspan(at, std::min<std::size_t>(kSvcPiece, image.size() - at));
-      if (!send_piece(sock, j, pieces, piece, message))
-        return show(task, std::string(kTextPieceSendFailed) + " " + std::to_string(j));
-      if (j % kPiecesPerPause == 0) pause_ms(kPiecePauseMs);
-      const int p = service_progress(j, pieces, i, count);
-      if (p != last_shown) {
-        show(task, std::string(kTextProgress) + " " + std::to_string(p) + "% (" +
-                       std::to_string(i + 1) + "/" + std::to_string(count) + ") " + name);
-        last_shown = p;
+    // The pieces between two pauses go to the socket in one call: the byte stream is the
+    // same as one call per piece, at a sixty-fourth of the system calls.
+    for (int first = 0; first < pieces;) {
+      const int last = first == 0 ? 0 : std::min(pieces - 1, (first + kPiecesPerPause - 1) / kPiecesPerPause * kPiecesPerPause);
+      batch.clear();
+      for (int j = first; j <= last; ++j) {
+        const std::size_t at = static_cast<std::size_t>(j) * kSvcPiece;
+        add_piece(sock, j, pieces, image.subspan(at, std::min<std::size_t>(kSvcPiece, image.size() - at)), batch);
       }
+      std::size_t sent = 0;
+      if (!send_service_message(sock, batch, false, &sent)) {
+        const int failed = first + static_cast<int>(sent / (kSvcHeaderSize + kSvcPiece));
+        return show(task, std::string(kTextPieceSendFailed) + " " + std::to_string(failed));
+      }
+      if (last % kPiecesPerPause == 0) pause_ms(kPiecePauseMs);
+      for (int j = first; j <= last; ++j) {
+        const int p = service_progress(j, pieces, i, count);
+        if (p != last_shown) {
+          show(task, std::string(kTextProgress) + " " + std::to_string(p) + "% (" +
+                         std::to_string(i + 1) + "/" + std::to_string(count) + ") " + name);
+          last_shown = p;
+        }
+      }
+      first = last + 1;
     }
     if (!go_on) return;
     const std::optional<svc_answer_t> restart = wait_restart_answer(sock, timing);
