@@ -124,6 +124,16 @@ std::string service_answer_text(std::span<const std::uint8_t> answer) {
   return std::string(in.cstr());
 }
 
+service_answer_t parse_service_answer(std::span<const std::uint8_t> answer) {
+  service_answer_t a;
+  if (auto h = decode_svc_header(answer)) {
+    a.error = h->error;
+    a.payload_length = h->payload_length;
+  }
+  a.text = service_answer_text(answer);
+  return a;
+}
+
 int send_json_request(int sock, std::uint32_t command, std::span<const char> json,
                       std::uint32_t kind, std::string& reply, int timeout_ms) {
   const int length = static_cast<int>(json.size());

@@ -59,6 +59,15 @@ int receive_service_answer(int sock, std::span<std::uint8_t, kSvcAnswerCapacity>
 // The JSON text behind the header of an answer; empty when the answer has no body.
 std::string service_answer_text(std::span<const std::uint8_t> answer);
 
+// What the upgrade route reads of an answer: two words of its header and its text. An answer
+// shorter than a header has neither (the words read 0), and nothing is read past what came.
+struct service_answer_t {
+  std::uint32_t error = 0;
+  std::uint32_t payload_length = 0;
+  std::string text;
+};
+service_answer_t parse_service_answer(std::span<const std::uint8_t> answer);
+
 // One JSON command in fragments of 992 bytes; reply fragments are appended to reply in
 // order. 0 when a whole reply without an error word came, else -1.
 int send_json_request(int sock, std::uint32_t command, std::span<const char> json,

@@ -40,25 +40,15 @@ void show(const upgrade_task_t& task, std::string_view text) {
   task.owner->state().list.set_text(task.row, kColInfo, wide_string(text));
 }
 
-// One answer of the service: the words of its header that the route reads, and its text.
-// An answer shorter than a header has neither: nothing is read past what came.
-struct svc_answer_t {
+// An answer as the route reads it, from the bytes a receive gave (none when it failed).
+struct svc_answer_t : service_answer_t {
   int got = 0;
-  std::uint32_t error = 0;
-  std::uint32_t payload_length = 0;
-  std::string text;
 };
 
 svc_answer_t read_answer(std::span<const std::uint8_t> bytes, int got) {
   svc_answer_t a;
   a.got = got;
-  if (got < 1) return a;
-  const auto taken = bytes.first(static_cast<std::size_t>(got));
-  if (auto h = decode_svc_header(taken)) {
-    a.error = h->error;
-    a.payload_length = h->payload_length;
-  }
-  a.text = service_answer_text(taken);
+  if (got > 0) static_cast<service_answer_t&>(a) = parse_service_answer(bytes.first(static_cast<std::size_t>(got)));
   return a;
 }
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
+#include <vector>
 #include <string>
 
 #include "net/byte_view.h"
@@ -48,6 +50,25 @@ std::vector<Fragment> read_request(int fd) {
     const auto body = read_exactly(fd, static_cast<int>(h->payload_length));
     got.push_back({*h, std::string(body.begin(), body.end())});
     if (h->position == kSvcLast || h->position == kSvcOnly || got.size() > 8) return got;
+  }
+}
+
+TEST(ServicePort, AnswerShorterThanAHeaderHasNoErrorWordAndNoText) {
+  std::vector<std::uint8_t> answer(40, 0);
+  answer[24] = 7;  // error word
+  answer[28] = 8;  // payload length
+  std::memcpy(answer.data() + 32, "{\"a\":1}", 7);
+  struct row_t {
+    std::size_t got;
+    std::uint32_t error, payload_length;
+    std::string text;
+  };
+  for (const row_t& r : {row_t{10, 0, 0, ""}, row_t{31, 0, 0, ""}, row_t{32, 7, 8, ""},
+                         row_t{36, 7, 8, "{\"a\""}, row_t{40, 7, 8, "{\"a\":1}"}}) {
+    const service_answer_t a = parse_service_answer(std::span(answer).first(r.got));
+    EXPECT_EQ(a.error, r.error) << r.got;
+    EXPECT_EQ(a.payload_length, r.payload_length) << r.got;
+    EXPECT_EQ(a.text, r.text) << r.got;
   }
 }
 
