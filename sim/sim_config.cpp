@@ -106,6 +106,26 @@ class camera_reader {
     }
   }
 
+  // A text that must be one of the names; out takes the value named.
+  template <typename E>
+  void one_of(const char* key, E& out, std::initializer_list<std::pair<const char*, E>> options) {
+    if (!has(key)) return;
+    std::string v;
+    text(key, v);
+    if (!ok_) return;
+    std::string names;
+    std::size_t i = 0;
+    for (const auto& [name, value] : options) {
+      if (v == name) {
+        out = value;
+        return;
+      }
+      names += (i == 0 ? "" : i + 1 == options.size() ? " or " : ", ") + std::string(name);
+      ++i;
+    }
+    fail(key, ("not " + names).c_str());
+  }
+
   bool has(const char* key) const {
     return ok_ && cJSON_GetObjectItemCaseSensitive(object_, key) != nullptr;
   }
@@ -213,28 +233,17 @@ std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::str
   r.integer("tftp_stop_after", cam.tftp.stop_after, -1, 1 << 30);
   r.flag("tftp_duplicate_acks", cam.tftp.duplicate_acks);
   r.integer("tftp_late_ack_ms", cam.tftp.late_ack_ms, 0, kMaxReplyDelayMs);
-  if (r.has("tftp_last")) {
-    std::string last;
-    r.text("tftp_last", last);
-    if (last == "ack") cam.tftp.last = tftp_last_t::ack;
-    else if (last == "error3") cam.tftp.last = tftp_last_t::error3;
-    else if (last == "error8") cam.tftp.last = tftp_last_t::error8;
-    else if (last == "silence") cam.tftp.last = tftp_last_t::silence;
-    else r.fail("tftp_last", "not ack, error3, error8 or silence");
-  }
+  r.one_of("tftp_last", cam.tftp.last,
+           {{"ack", tftp_last_t::ack}, {"error3", tftp_last_t::error3},
+            {"error8", tftp_last_t::error8}, {"silence", tftp_last_t::silence}});
   r.flag("cmd", cam.cmd.enabled);
   r.flag("cmd_accept_models", cam.cmd.accept_models);
   r.text("product_model", cam.cmd.product_model);
   r.text("hardware_model", cam.cmd.hardware_model);
   r.flag("svc", cam.svc.enabled);
-  if (r.has("svc_param")) {
-    std::string mode;
-    r.text("svc_param", mode);
-    if (mode == "answer") cam.svc.param = svc_param_t::answer;
-    else if (mode == "silence") cam.svc.param = svc_param_t::silence;
-    else if (mode == "close") cam.svc.param = svc_param_t::close;
-    else r.fail("svc_param", "not answer, silence or close");
-  }
+  r.one_of("svc_param", cam.svc.param,
+           {{"answer", svc_param_t::answer}, {"silence", svc_param_t::silence},
+            {"close", svc_param_t::close}});
   r.text("svc_param_err", cam.svc.param_err);
   cam.svc.inter_model = cam.model;
   cam.svc.extern_model = cam.model;
@@ -259,14 +268,9 @@ std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::str
   r.integer("svc_reset_after", cam.svc.reset_after, -1, 1 << 30);
   r.flag("svc_after_patch", cam.svc.after_patch);
   r.integer("svc_restart_ms", cam.svc.restart_ms, 0, kMaxReplyDelayMs);
-  if (r.has("svc_status")) {
-    std::string mode;
-    r.text("svc_status", mode);
-    if (mode == "answer") cam.svc.status = svc_status_t::answer;
-    else if (mode == "silence") cam.svc.status = svc_status_t::silence;
-    else if (mode == "error") cam.svc.status = svc_status_t::error;
-    else r.fail("svc_status", "not answer, silence or error");
-  }
+  r.one_of("svc_status", cam.svc.status,
+           {{"answer", svc_status_t::answer}, {"silence", svc_status_t::silence},
+            {"error", svc_status_t::error}});
   if (r.has("svc_header_text")) {
     std::string text;
     r.text("svc_header_text", text);
