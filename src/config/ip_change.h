@@ -1,0 +1,57 @@
+#pragma once
+// Giving one camera new addresses: "modifyDevIp" over multicast for a camera the multicast
+// search found (its row shows the confirmed result), raw frames for any other (unconfirmed).
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/core/device_table.h"
+#include "config/config_prompts.h"
+
+namespace mardo {
+
+inline constexpr char kTextIpChanged[] = "修改IP成功";
+inline constexpr char kTextIpChangeFailed[] = "修改IP失败";
+inline constexpr int kIpQueryWaitMs = 3000;
+// A handle of its own sees only the query's answers, whatever filter the search put on the
+// adapter's shared one.
+inline constexpr const char* kIpQueryFilter = "ether proto 0xFFF8";
+
+// The standard dotted-quad parser (network byte order); 0xFFFFFFFF for a text that is not an
+// address. And back: the four bytes in memory order, "%d.%d.%d.%d".
+std::uint32_t dotted_value(std::string_view text);
+std::string dotted_text(std::uint32_t address);
+
+// The multicast request, seven lines, nothing escaped; every "-" of the MAC text becomes ":".
+std::string modify_ip_request(std::string_view mac_text, std::string_view ip,
+                              std::string_view netmask, std::string_view gateway);
+
+// The IP set frame's command bytes: EtherType FF F2, address, netmask, gateway.
+std::array<std::uint8_t, 14> ip_set_command(std::uint32_t ip, std::uint32_t netmask,
+                                            std::uint32_t gateway);
+
+struct camera_addresses_t {
+  std::uint32_t netmask = 0;
+  std::uint32_t gateway = 0;
+};
+
+// The raw IP query to one camera on an adapter, answered within 3000 ms with a payload length
+// of exactly 12, or nothing.
+std::optional<camera_addresses_t> query_camera_ip(const dev_info_t& adapter,
+                                                  const std::string& mac_text);
+
+// The dialog's fields as the change of row `row` starts them.
+ip_fields_t initial_ip_fields(const std::string& ip_text, std::optional<std::uint32_t> netmask,
+                              std::optional<std::uint32_t> gateway);
+
+// The change of one row (the first selected one, chosen by the caller; -1: none). Blocks for
+// the query or the exchange, up to 3000 ms each.
+void change_ip(device_state& state, int row, config_prompts& prompts);
+
+// One camera given the three texts, by the row's transport, without a dialog: true when a
+// multicast camera confirmed it, or the raw frame went out.
+bool apply_ip_change(device_state& state, int row, const ip_fields_t& fields, bool* confirmed);
+
+}  // namespace mardo
