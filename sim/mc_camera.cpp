@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "event_log.h"
 #include "net/byte_view.h"
 
 namespace mardo::sim {
@@ -110,6 +111,7 @@ std::string build_modify_rsp_text(const sim_camera_t& cam, const mc_answer_t& an
 
 mc_reaction_t react_to_mc_datagram(sim_camera_t& cam, std::span<const std::uint8_t> datagram) {
   mc_reaction_t r;
+  if (cam.silent_until_ms > monotonic_ms()) return r;
   auto text = mc_request_text(datagram);
   if (!text) return r;
   json_ptr request(cJSON_ParseWithLength(text->data(), text->size()));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "event_log.h"
 #include "net/byte_view.h"
 
 namespace mardo::sim {
@@ -59,6 +60,7 @@ raw_reaction_t react_to_frame(sim_camera_t& cam, std::span<const std::uint8_t> f
   r.record = true;
   mac_t requester{};
   std::copy(src.begin(), src.end(), requester.begin());
+  if (cam.silent_until_ms > monotonic_ms()) return r;
 
   switch (ethertype) {
     case kEtherSearch:
@@ -67,12 +69,16 @@ raw_reaction_t react_to_frame(sim_camera_t& cam, std::span<const std::uint8_t> f
     case kEtherIpQuery:
       if (cam.ip_query) r.answer = build_ip_query_answer(cam, requester);
       break;
+    case kEtherSearchAnswer:
+      // To this camera it is the reboot command (from a camera it would be a search answer).
+      if (std::equal(dst.begin(), dst.end(), cam.mac.begin())) r.reboot = true;
+      break;
     case kEtherSetIp: {
       auto ip = in.bytes(4);
       auto netmask = in.bytes(4);
       auto gateway = in.bytes(4);
       // A short set-IP frame is recorded but changes nothing.
-      if (!in.ok()) break;
+      if (!in.ok() || !cam.raw_set_ip) break;
       std::copy(ip.begin(), ip.end(), cam.ip.begin());
       std::copy(netmask.begin(), netmask.end(), cam.netmask.begin());
       std::copy(gateway.begin(), gateway.end(), cam.gateway.begin());
@@ -80,7 +86,7 @@ raw_reaction_t react_to_frame(sim_camera_t& cam, std::span<const std::uint8_t> f
       break;
     }
     default:
-      // Reboot, clock, log deletion, factory test and shell commands are only recorded.
+      // Clock, log deletion, factory test and shell commands are only recorded.
       break;
   }
   return r;

@@ -27,6 +27,7 @@ struct raw_reaction_t {
   bool record = false;               // the frame belongs in the event log
   std::vector<std::uint8_t> answer;  // empty: nothing to send
   bool ip_changed = false;           // a set-IP frame changed ip/netmask/gateway
+  bool reboot = false;               // a reboot frame to this camera
 };
 
 // Search answer to `requester`: 14..17 IPv4, 44..77 text44, 78.. version NUL model NUL;
@@ -37,7 +38,7 @@ std::vector<std::uint8_t> build_search_answer(const sim_camera_t& cam, const mac
 std::vector<std::uint8_t> build_ip_query_answer(const sim_camera_t& cam, const mac_t& requester);
 
 // Decides on one received frame (already known not to be one the camera sent itself).
-// A set-IP frame updates cam's addresses.
+// A set-IP frame updates cam's addresses; a camera that is rebooting only records.
 raw_reaction_t react_to_frame(sim_camera_t& cam, std::span<const std::uint8_t> frame);
 
 }  // namespace mardo::sim

@@ -87,6 +87,8 @@ void raw_channel::receive(std::size_t index) {
                                        frame, wire_len));
     }
     if (r.ip_changed && cam.set_ip_moves_interface) move_address(index);
+    if (r.reboot && cam.reboot_ms > 0)
+      cam.silent_until_ms = monotonic_ms() + static_cast<std::uint64_t>(cam.reboot_ms);
     if (r.answer.empty()) continue;
     if (cam.reply_delay_ms > 0) {
       loop_.after(cam.reply_delay_ms, [this, index, answer = std::move(r.answer)]() mutable {

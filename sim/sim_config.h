@@ -18,6 +18,10 @@
 //   reply_delay_ms (int, 0)        delay before every answer
 //   set_ip_moves_interface (bool, true)  a 0xFFF2 set-IP or an accepted modifyDevIp also
 //                                  readdresses the interface
+//   raw_set_ip (bool, true)        take a 0xFFF2 set-IP frame (false: record it and keep the
+//                                  old addresses)
+//   reboot_ms (int, 0)             a reboot frame (0xFFF1 to the camera's MAC) silences every
+//                                  channel this long; the frame is recorded either way
 //
 // Multicast JSON channel (UDP 224.0.0.99:9981; answers go to port 9982):
 //   mc_search (bool, true)         answer "devSearch"
@@ -141,6 +145,8 @@ struct sim_camera_t {
   int ip_query_len_field = 12;
   int reply_delay_ms = 0;
   bool set_ip_moves_interface = true;
+  bool raw_set_ip = true;
+  int reboot_ms = 0;
 
   // Multicast channel behaviour.
   bool mc_search = true;
@@ -161,6 +167,8 @@ struct sim_camera_t {
   // Run-time state, not configuration: the address the interface carries now. Both channels
   // readdress it, and a move must delete what is really there.
   ipv4_t iface_ip{};
+  // Until this CLOCK_MONOTONIC millisecond the camera is rebooting and answers nothing.
+  std::uint64_t silent_until_ms = 0;
 };
 
 struct sim_config_t {

@@ -103,6 +103,11 @@ void tcp_channel::accept_on(int listener, std::size_t camera, service_t service)
     const int fd = accept4(listener, reinterpret_cast<sockaddr*>(&from), &from_len,
                            SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
+    // A camera that is rebooting takes no connection.
+    if (cameras_[camera].silent_until_ms > monotonic_ms()) {
+      ::close(fd);
+      continue;
+    }
     ipv4_t ip{};
     std::memcpy(ip.data(), &from.sin_addr, 4);
     connection_t c;
