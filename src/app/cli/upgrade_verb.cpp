@@ -15,9 +15,6 @@
 #include <vector>
 
 #include "app/core/text.h"
-#include "discovery/headless_search.h"
-#include "net/adapters.h"
-#include "net/capture.h"
 #include "upgrade/package.h"
 #include "upgrade/tftp_transfer.h"
 #include "upgrade/tftp_write.h"
@@ -177,25 +174,11 @@ int run_upgrade_verb(const options_t& o) {
   }
   cli_host host(wide_string(o.package), o.max_parallel);
   device_state& state = host.state();
-  load_capture_library();
-  enumerate_adapters(state.adapters);
-  run_headless_search(state);
-
-  std::vector<std::string> missing;
-  const std::vector<int> rows = cli::chosen_rows(state.list, o.rows, &missing);
-  if (!missing.empty()) {
-    for (const std::string& mac : missing)
-      std::fprintf(stderr, "mardo-cli upgrade: no camera with MAC %s was found\n", mac.c_str());
+  std::vector<int> rows;
+  if (const int status = cli::search_and_tick(state, o.rows, "upgrade", rows); status != cli::kExitOk) {
     state.adapters.clear();
-    return cli::kExitBadInput;
+    return status;
   }
-  if (rows.empty()) {
-    std::fprintf(stderr, "mardo-cli upgrade: no camera was found\n");
-    state.adapters.clear();
-    return cli::kExitSomeFailed;
-  }
-  for (int r = 0; r < state.list.count(); ++r) state.list.set_checked(r, false);
-  for (int r : rows) state.list.set_checked(r, true);
   {
     status_printer printer(state.list, o.json);
     run_upgrade(host);

@@ -2,7 +2,12 @@
 
 #include <cctype>
 
+#include <cstdio>
+
 #include "app/core/text.h"
+#include "discovery/headless_search.h"
+#include "net/adapters.h"
+#include "net/capture.h"
 
 namespace mardo::cli {
 
@@ -71,6 +76,25 @@ std::vector<int> chosen_rows(const device_list& list, const row_choice_t& choice
     if (taken[static_cast<std::size_t>(row)]) rows.push_back(row);
   }
   return rows;
+}
+
+int search_and_tick(device_state& state, const row_choice_t& choice, const char* verb,
+                    std::vector<int>& rows) {
+  load_capture_library();
+  enumerate_adapters(state.adapters);
+  run_headless_search(state);
+  std::vector<std::string> missing;
+  rows = chosen_rows(state.list, choice, &missing);
+  for (const std::string& mac : missing)
+    std::fprintf(stderr, "mardo-cli %s: no camera with MAC %s was found\n", verb, mac.c_str());
+  if (!missing.empty()) return kExitBadInput;
+  if (rows.empty()) {
+    std::fprintf(stderr, "mardo-cli %s: no camera was found\n", verb);
+    return kExitSomeFailed;
+  }
+  for (int r = 0; r < state.list.count(); ++r) state.list.set_checked(r, false);
+  for (int r : rows) state.list.set_checked(r, true);
+  return kExitOk;
 }
 
 }  // namespace mardo::cli

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/device_list.h"
+#include "app/core/device_table.h"
 
 namespace mardo::cli {
 
@@ -22,6 +22,9 @@ inline constexpr const char* kExitStatusHelp =
 void add_search_verb(CLI::App& app, int& status);
 void add_package_verb(CLI::App& app, int& status);
 void add_upgrade_verb(CLI::App& app, int& status);
+void add_ip_verbs(CLI::App& app, int& status);
+void add_maintenance_verbs(CLI::App& app, int& status);
+void add_export_verb(CLI::App& app, int& status);
 
 // --json: machine-readable output instead of the text.
 void add_json_flag(CLI::App& verb, bool& json);
@@ -41,5 +44,11 @@ std::string canonical_mac(const std::string& text);
 // *missing (and chooses nothing).
 std::vector<int> chosen_rows(const device_list& list, const row_choice_t& choice,
                              std::vector<std::string>* missing);
+
+// What the verbs that act on cameras start with: the search of the window over every adapter,
+// then the chosen rows ticked and every other row not. Gives kExitOk with the rows, or the exit
+// status after naming the reason on stderr ("mardo-cli <verb>: ...").
+int search_and_tick(device_state& state, const row_choice_t& choice, const char* verb,
+                    std::vector<int>& rows);
 
 }  // namespace mardo::cli
