@@ -103,8 +103,10 @@ bool apply_ip_change(device_state& state, int row, const ip_fields_t& fields, bo
   }
   const auto command = ip_set_command(dotted_value(fields.ip), dotted_value(fields.netmask),
                                       dotted_value(fields.gateway));
-  return send_raw_frame(adapter->pCapHandle.get(), adapter->aucMac, row_mac(list, row).c_str(),
-                        command.data(), static_cast<int>(command.size())) > 0;
+  // The capture library gives 0 for a frame it sent; a null handle sends nothing.
+  return adapter->pCapHandle &&
+         send_raw_frame(adapter->pCapHandle.get(), adapter->aucMac, row_mac(list, row).c_str(),
+                        command.data(), static_cast<int>(command.size())) == 0;
 }
 
 void change_ip(device_state& state, int row, config_prompts& prompts) {

@@ -27,8 +27,10 @@ int send_command(device_state& state, std::span<const std::uint8_t> command) {
     const std::optional<dev_info_t> adapter = state.adapters.at(row_adapter(list.tag(r)));
     if (!adapter) break;
     const std::string mac = ansi_string(list.text(r, kColMac));
+    // The capture library gives 0 for a frame it sent; a null handle sends nothing.
     if (send_raw_frame(adapter->pCapHandle.get(), adapter->aucMac, mac.c_str(), command.data(),
-                       static_cast<int>(command.size())) > 0)
+                       static_cast<int>(command.size())) == 0 &&
+        adapter->pCapHandle)
       ++sent;
   }
   return sent;

@@ -184,3 +184,104 @@ TEST(CliLab, ConsoleFlagPrintsTheDiagnosticLines) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<const mardo::lab::sim_event_t*> raw_received(const std::vector<mardo::lab::sim_event_t>& events,
+                                                         int camera, std::uint16_t ethertype) {
+  std::vector<const mardo::lab::sim_event_t*> out;
+  for (const auto& e : events)
+    if (e.camera == camera && e.channel == "raw" && e.ethertype == ethertype) out.push_back(&e);
+  return out;
+}
+
+// Five cameras, two of them found only by raw frames: one run of addresses in list order
+// across both transports, and a new search finds every camera at its new address.
+TEST(CliLab, BatchIpGivesFiveCamerasConsecutiveAddressesAndVerifyFindsThemThere) {
+  mardo::lab::lab_config_t cfg;
+  cfg.cameras.resize(5);
+  cfg.cameras[1].extra_json = R"("mc_search":false)";
+  cfg.cameras[3].extra_json = R"("mc_search":false)";
+  mardo::lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  const cli_run_t run = run_cli(lab, "batch-ip --start 192.0.2.100 --gateway '' --all --verify");
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(run.lines.size(), 5u);
+  for (int n = 0; n < 5; ++n) {
+    const std::string& line = run.lines[static_cast<std::size_t>(n)];
+    EXPECT_NE(line.find("192.0.2.10" + std::to_string(n)), std::string::npos) << line;
+    EXPECT_NE(line.find(n % 2 ? "已发送 | 已确认" : "修改IP成功 | 已确认"), std::string::npos) << line;
+  }
+  // The raw cameras' frames: 26 bytes, the empty gateway as FF FF FF FF.
+  const auto events = lab.events();
+  for (int n : {1, 3}) {
+    const auto sets = raw_received(events, n, 0xFFF2);
+    ASSERT_EQ(sets.size(), 1u) << n;
+    EXPECT_EQ(sets[0]->len, 26u);
+    EXPECT_EQ(std::vector<std::uint8_t>(sets[0]->bytes.begin() + 14, sets[0]->bytes.end()),
+              (std::vector<std::uint8_t>{192, 0, 2, static_cast<std::uint8_t>(100 + n), 255, 255,
+                                         255, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
+  }
+}
+
+// After a search the adapter's shared handle passes only search answers; the query goes on a
+// handle of its own, so the camera's own gateway comes back into the change.
+TEST(CliLab, RawIpChangeAfterASearchIsAnsweredAndVerifyReportsACameraThatIgnoredIt) {
+  mardo::lab::lab_config_t cfg;
+  cfg.cameras.resize(2);
+  cfg.cameras[0].gateway = "192.0.2.254";
+  cfg.cameras[0].extra_json = R"("mc_search":false)";
+  cfg.cameras[1].extra_json = R"("mc_search":false,"raw_set_ip":false)";
+  mardo::lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  const cli_run_t changed = run_cli(lab, "ip --mac 02:00:01:00:00:00 --ip 192.0.2.50 --verify");
+  EXPECT_EQ(changed.status, 0) << (changed.lines.empty() ? "" : changed.lines.back());
+  const auto sets = raw_received(lab.events(), 0, 0xFFF2);
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(std::vector<std::uint8_t>(sets[0]->bytes.begin() + 22, sets[0]->bytes.end()),
+            (std::vector<std::uint8_t>{192, 0, 2, 254}));
+  EXPECT_EQ(raw_received(lab.events(), 0, 0xFFF8).size(), 1u);
+
+  const cli_run_t ignored = run_cli(lab, "ip --mac 02:00:01:00:00:01 --ip 192.0.2.51 --verify");
+  EXPECT_EQ(ignored.status, 1);
+  ASSERT_FALSE(ignored.lines.empty());
+  EXPECT_NE(ignored.lines.back().find("未确认"), std::string::npos) << ignored.lines.back();
+}
+
+TEST(CliLab, MaintenanceFramesExportAndCsv) {
+  mardo::lab::lab_config_t cfg;
+  cfg.segments = {mardo::lab::segment_t{}, mardo::lab::segment_t{}};
+  cfg.cameras.resize(3);
+  cfg.cameras[2].segment = 1;
+  cfg.cameras[0].extra_json = R"("reboot_ms":60000)";
+  mardo::lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  EXPECT_EQ(run_cli(lab, "sync-time --all").status, 0);
+  EXPECT_EQ(run_cli(lab, "delete-logs --all").status, 0);
+  EXPECT_EQ(run_cli(lab, "reboot --mac 02:00:01:00:00:00").status, 0);
+  const auto events = lab.events();
+  for (int n = 0; n < 3; ++n) {
+    const auto clock = raw_received(events, n, 0xFFF3);
+    const auto logs = raw_received(events, n, 0xFFF4);
+    ASSERT_EQ(clock.size(), 1u) << n;
+    ASSERT_EQ(logs.size(), 1u) << n;
+    EXPECT_EQ(clock[0]->len, 30u);
+    EXPECT_EQ(logs[0]->len, 14u);
+    // Each frame left by its camera's own adapter, from that adapter's MAC.
+    EXPECT_EQ(clock[0]->src, n == 2 ? "02:00:00:00:ff:01" : "02:00:00:00:ff:00") << n;
+  }
+  ASSERT_EQ(raw_received(events, 0, 0xFFF1).size(), 1u);
+  EXPECT_EQ(raw_received(events, 0, 0xFFF1)[0]->len, 14u);
+  // The rebooting camera answers nothing: the next search does not find it.
+  const cli_run_t csv = run_cli(lab, "search --csv");
+  ASSERT_EQ(csv.lines.size(), 3u);
+  EXPECT_EQ(csv.lines[0].rfind("\xEF\xBB\xBFid,mac,ip,ver,dev,info,", 0), 0u) << csv.lines[0];
+  EXPECT_EQ(csv.lines[1].find("192.0.2.10"), std::string::npos);
+
+  mardo::test::temp_dir dir;
+  const cli_run_t exported = run_cli(lab, "export-macs --all --out " + dir.file("macs.txt"));
+  EXPECT_EQ(exported.status, 0);
+  EXPECT_EQ(dir.read("macs.txt").size(), 2u * 19u);
+}
+
+}  // namespace

@@ -20,6 +20,9 @@ int run(int argc, char** argv) {
   add_search_verb(app, status);
   add_package_verb(app, status);
   add_upgrade_verb(app, status);
+  add_ip_verbs(app, status);
+  add_maintenance_verbs(app, status);
+  add_export_verb(app, status);
   // CLI11 would only say that a subcommand is required; name the word it did not know.
   const auto is_verb = [&app](const std::string& word) {
     for (const CLI::App* verb : app.get_subcommands({})) {

@@ -46,7 +46,33 @@ void print_table(const device_list& list) {
   }
 }
 
-int run_search(bool json, bool console) {
+// RFC 4180: a field with a comma, a quote or a line break is quoted, quotes doubled.
+std::string csv_field(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// Every column and the tag, a header row first. The byte-order mark tells spreadsheet
+// programs that the text is UTF-8 (the Chinese texts are garbled without it).
+void print_csv(const device_list& list) {
+  static constexpr const char* kHeaders[kColumnCount] = {
+      "id", "mac", "ip", "ver", "dev", "info", "dup mark", "full version", "ether name", "localmac", "algo"};
+  std::string out = "\xEF\xBB\xBF";
+  for (const char* h : kHeaders) out += std::string(h) + ",";
+  out += "tag\r\n";
+  for (int row = 0; row < list.count(); ++row) {
+    for (int c = 0; c < kColumnCount; ++c) out += csv_field(ansi_string(list.text(row, c))) + ",";
+    out += std::to_string(list.tag(row)) + "\r\n";
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+int run_search(bool json, bool console, bool csv = false) {
   static stdout_console out;
   if (console) {
     set_console_window(&out);
@@ -57,7 +83,9 @@ int run_search(bool json, bool console) {
   load_capture_library();
   enumerate_adapters(state.adapters);
   run_headless_search(state);
-  if (json) {
+  if (csv) {
+    print_csv(state.list);
+  } else if (json) {
     print_json(state.list);
   } else {
     print_table(state.list);
@@ -75,17 +103,21 @@ void add_search_verb(CLI::App& app, int& status) {
   struct options_t {
     bool json = false;
     bool console = false;
+    bool csv = false;
   };
   auto options = std::make_shared<options_t>();
   CLI::App* verb = app.add_subcommand(
       "search", "Find the cameras on every adapter (about 3 s) and print one row each.");
   add_json_flag(*verb, options->json);
+  verb->add_flag("--csv", options->csv,
+                 "print every column as CSV (UTF-8 with a byte-order mark, a header row, CR LF)")
+      ->excludes("--json");
   verb->add_flag("--console", options->console,
                  "print the diagnostic lines, as if the console were open");
   verb->footer(
       "With --json: one object per row, {\"row\", \"columns\", \"tag\", \"checked\"}.\n"
       "It sends on every adapter it finds: run it inside a lab or on the camera network.");
-  verb->callback([options, &status] { status = run_search(options->json, options->console); });
+  verb->callback([options, &status] { status = run_search(options->json, options->console, options->csv); });
 }
 
 }  // namespace cli

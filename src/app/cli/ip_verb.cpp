@@ -1,0 +1,156 @@
+// `mardo-cli ip` and `mardo-cli batch-ip`: the IP change of one camera and the batch over the
+// chosen ones, each by its row's transport, after a search. `--verify` searches again and
+// tells, per camera, whether it now answers at the address it was given: the only
+// confirmation a camera reached by raw frames gets.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/cli/verb.h"
+#include "app/core/text.h"
+#include "config/batch_ip.h"
+#include "config/ip_change.h"
+#include "discovery/headless_search.h"
+
+namespace mardo {
+namespace {
+
+struct given_t {
+  std::string mac;  // as the row shows it
+  std::string ip;   // the address it was given
+  bool multicast = false;
+  bool confirmed = false;  // by the camera's own answer (multicast only)
+};
+
+// A new search; each camera's row by MAC (either spelling) must show its new address.
+std::vector<bool> verify(device_state& state, const std::vector<given_t>& given) {
+  run_headless_search(state);
+  std::vector<bool> found;
+  for (const given_t& g : given) {
+    bool there = false;
+    for (int r = 0; r < state.list.count() && !there; ++r)
+      there = cli::canonical_mac(ansi_string(state.list.text(r, kColMac))) == cli::canonical_mac(g.mac) &&
+              ansi_string(state.list.text(r, kColIp)) == g.ip;
+    found.push_back(there);
+  }
+  return found;
+}
+
+int report(device_state& state, const std::vector<given_t>& given, bool check) {
+  const std::vector<bool> seen = check ? verify(state, given) : std::vector<bool>(given.size());
+  bool all = true;
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    const given_t& g = given[i];
+    std::string status = g.multicast ? (g.confirmed ? kTextIpChanged : kTextIpChangeFailed) : "已发送";
+    if (check) status += seen[i] ? " | 已确认" : " | 未确认";
+    std::printf("%-17s %-15s %s\n", g.mac.c_str(), g.ip.c_str(), status.c_str());
+    all = all && (check ? seen[i] : (!g.multicast || g.confirmed));
+  }
+  std::fflush(stdout);
+  return all ? cli::kExitOk : cli::kExitSomeFailed;
+}
+
+struct ip_options_t {
+  std::string mac, ip;
+  std::optional<std::string> netmask, gateway;
+  bool verify = false;
+};
+
+int run_ip(const ip_options_t& o) {
+  device_state state;
+  std::vector<int> rows;
+  cli::row_choice_t choice;
+  choice.macs = {o.mac};
+  if (const int status = cli::search_and_tick(state, choice, "ip", rows); status != cli::kExitOk)
+    return status;
+  const int row = rows.front();
+  device_list& list = state.list;
+  const std::string mac = ansi_string(list.text(row, kColMac));
+  // Unset fields start as the dialog's: the camera's own netmask and gateway.
+  ip_fields_t fields;
+  if (const auto r = state.addrs.lookup(mac)) {
+    fields = initial_ip_fields(o.ip, r->uiNetmask, r->uiGateway);
+  } else if (const auto adapter = state.adapters.at(row_adapter(list.tag(row)));
+             adapter && (!o.netmask || !o.gateway)) {
+    const auto found = query_camera_ip(*adapter, mac);
+    fields = initial_ip_fields(o.ip, found ? std::optional(found->netmask) : std::nullopt,
+                               found ? std::optional(found->gateway) : std::nullopt);
+  } else {
+    fields = initial_ip_fields(o.ip, std::nullopt, std::nullopt);
+  }
+  if (o.netmask) fields.netmask = *o.netmask;
+  if (o.gateway) fields.gateway = *o.gateway;
+  given_t g{mac, o.ip, state.addrs.lookup(mac).has_value(), false};
+  apply_ip_change(state, row, fields, &g.confirmed);
+  const int status = report(state, {g}, o.verify);
+  state.adapters.clear();
+  return status;
+}
+
+struct batch_options_t {
+  batch_ip_fields_t fields;
+  cli::row_choice_t rows;
+  bool verify = false;
+};
+
+int run_batch(const batch_options_t& o) {
+  device_state state;
+  std::vector<int> rows;
+  if (const int status = cli::search_and_tick(state, o.rows, "batch-ip", rows); status != cli::kExitOk)
+    return status;
+  std::vector<given_t> given;
+  run_batch_ip(state, o.fields, [&](const batch_ip_step_t& step) {
+    given.push_back({ansi_string(state.list.text(step.row, kColMac)), dotted_text(step.address),
+                     step.multicast, step.confirmed});
+  });
+  const int status = report(state, given, o.verify);
+  state.adapters.clear();
+  return status;
+}
+
+}  // namespace
+
+namespace cli {
+
+void add_ip_verbs(CLI::App& app, int& status) {
+  auto one = std::make_shared<ip_options_t>();
+  CLI::App* ip = app.add_subcommand("ip", "Search, then give one camera new addresses.");
+  ip->add_option("--mac", one->mac, "the camera")->required()->type_name("MAC");
+  ip->add_option("--ip", one->ip, "its new address (sent as typed)")->required()->type_name("A");
+  ip->add_option("--netmask", one->netmask, "default: the camera's own")->type_name("N");
+  ip->add_option("--gateway", one->gateway, "default: the camera's own")->type_name("G");
+  ip->add_flag("--verify", one->verify, "search again and check the camera answers there");
+  ip->footer(
+      "A camera the multicast search found confirms the change itself (修改IP成功 / 修改IP失败); "
+      "one reached by raw frames never answers (已发送), and only --verify tells.\n"
+      "Exit status: 0 the camera confirmed (with --verify: answers at the new address; without, "
+      "a raw camera counts as sent); 1 otherwise; 2 bad arguments.");
+  ip->callback([one, &status] {
+    if (canonical_mac(one->mac).empty()) {
+      std::fprintf(stderr, "mardo-cli ip: not a MAC: %s\n", one->mac.c_str());
+      status = kExitBadInput;
+      return;
+    }
+    status = run_ip(*one);
+  });
+
+  auto batch = std::make_shared<batch_options_t>();
+  CLI::App* b = app.add_subcommand(
+      "batch-ip", "Search, then give the chosen cameras consecutive addresses in list order.");
+  b->add_option("--start", batch->fields.start_ip, "the first address")->required()->type_name("A");
+  b->add_option("--netmask", batch->fields.netmask, "default 255.255.255.0")->type_name("N");
+  b->add_option("--gateway", batch->fields.gateway, "default 192.168.55.1, as the dialog")
+      ->type_name("G");
+  b->add_flag("--same", batch->fields.same_ip, "every camera the start address (设置为同一IP)");
+  b->add_flag("--verify", batch->verify, "search again and check each camera answers there");
+  add_row_choice(*b, batch->rows);
+  b->footer(
+      "The last octet counts on without carry (x.y.z.255 is followed by x.y.z.0).\n"
+      "Exit status: 0 every camera confirmed (with --verify: answers at its new address; without, "
+      "raw cameras count as sent); 1 otherwise; 2 bad arguments.");
+  b->callback([batch, &status] { status = run_batch(*batch); });
+}
+
+}  // namespace cli
+}  // namespace mardo
