@@ -197,6 +197,12 @@ CMardoDlg::CMardoDlg(dlg_hooks_t hooks, QWidget* parent)
     hooks_.message_box = [](QWidget* owner, const QString& caption, const QString& text) {
       QMessageBox::information(owner, caption, text);
     };
+  if (!hooks_.question)
+    hooks_.question = [](QWidget* owner, const QString& caption, const QString& text) {
+      return QMessageBox::question(owner, caption, text, QMessageBox::Yes | QMessageBox::No) ==
+             QMessageBox::Yes;
+    };
+  if (!hooks_.run_dialog) hooks_.run_dialog = [](QDialog& d) { return d.exec() == QDialog::Accepted; };
   set_console_window(console_.get());
   setFont(dialog_font());
   base_ = dialog_base_units(font());
@@ -205,6 +211,7 @@ CMardoDlg::CMardoDlg(dlg_hooks_t hooks, QWidget* parent)
   upgrade_ = std::make_unique<window_upgrade>(
       *this, upgrade_button_,
       [this](const QString& caption, const QString& text) { hooks_.message_box(this, caption, text); });
+  config_ = std::make_unique<window_config>(*this, hooks_);
   search_ = std::make_unique<device_search>(state_, *this);
   initialise();
   // The console key is looked at before any control of the window sees the key.
@@ -256,6 +263,19 @@ void CMardoDlg::create_controls() {
           [this] { upgrade_->on_clicked(path_edit_->text()); });
   connect(static_cast<QPushButton*>(controls_.at(kIdBrowse)), &QPushButton::clicked, this,
           &CMardoDlg::on_browse);
+  const std::pair<int, void (window_config::*)()> config_buttons[] = {
+      {kIdChangeIp, &window_config::on_change_ip},     {kIdBatchIp, &window_config::on_batch_ip},
+      {kIdReboot, &window_config::on_reboot},          {kIdTimeSync, &window_config::on_sync_time},
+      {kIdDeleteLogs, &window_config::on_delete_logs}, {kIdAddManual, &window_config::on_add_manual},
+      {kIdDeleteRows, &window_config::on_delete_rows}, {kIdDeleteAll, &window_config::on_delete_all},
+      {kIdExportMac, &window_config::on_export}};
+  for (const auto& [id, handler] : config_buttons)
+    connect(static_cast<QPushButton*>(controls_.at(id)), &QPushButton::clicked, this,
+            [this, handler = handler] { (config_.get()->*handler)(); });
+  connect(list_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+    // A double-click on the empty area of the list hits no row and changes nothing.
+    if (index.isValid()) config_->on_change_ip();
+  });
   // Qt's default coarse timers may fire up to 5% early; a search must last its full 3000 ms.
   search_timer_.setTimerType(Qt::PreciseTimer);
   select_all_timer_.setTimerType(Qt::PreciseTimer);

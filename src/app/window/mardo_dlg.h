@@ -19,6 +19,7 @@
 #include "app/window/console_view.h"
 #include "app/window/device_model.h"
 #include "app/window/dialog_units.h"
+#include "app/window/window_config.h"
 #include "app/window/window_upgrade.h"
 #include "discovery/search.h"
 
@@ -94,6 +95,10 @@ struct dlg_hooks_t {
   std::function<QString(QWidget* parent, const QString& start)> choose_file;
   // A modal message box. Default: an information box.
   std::function<void(QWidget* parent, const QString& caption, const QString& text)> message_box;
+  // A Yes/No question; true for Yes. Default: a question box.
+  std::function<bool(QWidget* parent, const QString& caption, const QString& text)> question;
+  // Runs a modal dialog; true when it was accepted. Default: exec().
+  std::function<bool(QDialog& dialog)> run_dialog;
 };
 
 class CMardoDlg final : public QDialog, public search_window {
@@ -112,6 +117,7 @@ class CMardoDlg final : public QDialog, public search_window {
   device_state& state() { return state_; }
   console_view& console() { return *console_; }
   window_upgrade& upgrade() { return *upgrade_; }
+  window_config& config() { return *config_; }
   const dialog_base_t& base_units() const { return base_; }
   QSize last_client_size() const { return last_size_; }
 
@@ -180,6 +186,7 @@ class CMardoDlg final : public QDialog, public search_window {
   std::function<void()> close_hook_;
   // Destroyed before the state: a run still going is waited for.
   std::unique_ptr<window_upgrade> upgrade_;
+  std::unique_ptr<window_config> config_;
   // Last: destroyed first, while everything its threads use is still there.
   std::unique_ptr<device_search> search_;
 };

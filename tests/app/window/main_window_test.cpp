@@ -543,6 +543,54 @@ TEST(MainWindowUpgrade, EmptyPathIsRefusedAndARunHoldsTheButtonOffUntilItEnds) {
   button->removeEventFilter(&log);
 }
 
+// ---- configuration (buttons 1010, 1011, 1012) ----
+
+TEST(MainWindowConfig, ManualEntryRefusesACountThatIsNoNumberThenAddsAndDeleteAsksFirst) {
+  QStringList boxes;
+  int dialogs = 0;
+  bool answer = false;
+  dlg_hooks_t hooks = gui_test::quiet_hooks();
+  hooks.message_box = [&](QWidget*, const QString&, const QString& text) { boxes << text; };
+  hooks.question = [&](QWidget*, const QString&, const QString& text) {
+    boxes << text;
+    return answer;
+  };
+  hooks.run_dialog = [&](QDialog& dialog) {
+    ++dialogs;
+    auto* count = dialog.findChild<QLineEdit*>(QStringLiteral("1008"));
+    dialog.findChild<QLineEdit*>(QStringLiteral("1014"))->setText(QStringLiteral("0011223344fe"));
+    count->setText(QString());
+    dialog.findChild<QPushButton*>(QStringLiteral("1"))->click();  // refused: it stays open
+    EXPECT_EQ(dialog.result(), 0);
+    count->setText(QStringLiteral("2"));
+    dialog.findChild<QPushButton*>(QStringLiteral("1"))->click();
+    return dialog.result() == QDialog::Accepted;
+  };
+  auto window = shown_window(hooks);
+  control<QPushButton>(*window, kIdAddManual)->click();
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_EQ(boxes, QStringList{QStringLiteral("请输入一个整数。")});
+  device_list& rows = window->state().list;
+  ASSERT_EQ(rows.count(), 2);
+  EXPECT_EQ(text_of(*window, 1, kColMac), QStringLiteral("00-11-22-33-44-FF"));
+  EXPECT_EQ(text_of(*window, 1, kColIp), QStringLiteral("192.168.55.100"));
+
+  boxes.clear();
+  control<QPushButton>(*window, kIdDeleteRows)->click();  // nothing ticked: no question
+  EXPECT_TRUE(boxes.isEmpty());
+  rows.set_checked(0, true);
+  control<QPushButton>(*window, kIdDeleteRows)->click();
+  EXPECT_EQ(rows.count(), 2);  // answered No
+  answer = true;
+  control<QPushButton>(*window, kIdDeleteRows)->click();
+  EXPECT_EQ(rows.count(), 1);
+  EXPECT_EQ(text_of(*window, 0, kColId), QStringLiteral("2"));
+  control<QPushButton>(*window, kIdDeleteAll)->click();
+  EXPECT_EQ(rows.count(), 0);
+  EXPECT_EQ(boxes, (QStringList{QStringLiteral("是否确认删除？"), QStringLiteral("是否确认删除？"),
+                                QStringLiteral("是否确认删除？")}));
+}
+
 // ---- show algorithm version (check box 1032) ----
 
 TEST(MainWindowShowAlgo, CheckBoxRedisplaysTheVersionColumnOfEveryRow) {

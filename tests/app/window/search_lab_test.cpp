@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 
+#include <QLineEdit>
 #include <QPushButton>
 
 #include <chrono>
@@ -12,6 +13,7 @@
 
 #include "gui_fixture.h"
 #include "lab/lab.h"
+#include "app/core/text.h"
 #include "net/capture.h"
 
 namespace mardo {
@@ -92,6 +94,50 @@ TEST(SearchButtonLab, FillsTheViewAndIsDisabledWhileTheSearchRuns) {
     }
     EXPECT_TRUE(saw_formatted);
   }
+}
+
+// The batch IP through the window: five cameras, two of them only on the raw path, one run of
+// addresses in list order; the window paints and keeps its buttons off while it runs, and a
+// new search shows every camera at its new address.
+TEST(ConfigLab, BatchIpThroughTheWindowMovesEveryCameraToItsNewAddress) {
+  lab_config_t cfg;
+  cfg.cameras.resize(5);
+  cfg.cameras[1].extra_json = R"("mc_search":false)";
+  cfg.cameras[3].extra_json = R"("mc_search":false)";
+  // One camera that never confirms keeps the run going for its 3 s.
+  cfg.cameras[4].extra_json = R"("mc_modify":false,"raw_search":false)";
+  Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  ASSERT_TRUE(load_capture_library());
+  lab::netns_scope in(lab.ws_netns());
+  dlg_hooks_t hooks = gui_test::quiet_hooks();
+  hooks.start_up = dlg_hooks_t{}.start_up;  // the real one: the lab's adapters
+  hooks.run_dialog = [](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("1009"))->setText(QStringLiteral("192.0.2.100"));
+    return true;
+  };
+  auto window = gui_test::shown_window(hooks);
+  auto* search = gui_test::control<QPushButton>(*window, kIdSearch);
+  auto* batch = gui_test::control<QPushButton>(*window, kIdBatchIp);
+  auto search_once = [&] {
+    QTest::mouseClick(search, Qt::LeftButton);
+    ASSERT_TRUE(gui_test::wait_for([&] { return !search->isEnabled(); }, 2000));
+    ASSERT_TRUE(gui_test::wait_for([&] { return search->isEnabled(); }, 15000));
+  };
+  search_once();
+  device_list& rows = window->state().list;
+  ASSERT_EQ(rows.count(), 5);
+  for (int r = 0; r < 5; ++r) rows.set_checked(r, true);
+  QTest::mouseClick(batch, Qt::LeftButton);
+  EXPECT_FALSE(batch->isEnabled());
+  EXPECT_FALSE(search->isEnabled());
+  ASSERT_TRUE(gui_test::wait_for([&] { return batch->isEnabled() && search->isEnabled(); }, 15000));
+  EXPECT_EQ(ansi_string(rows.text(4, kColInfo)), "修改IP失败");
+  search_once();
+  std::set<std::string> found;
+  for (int r = 0; r < rows.count(); ++r) found.insert(ansi_string(rows.text(r, kColIp)));
+  EXPECT_EQ(found, (std::set<std::string>{"192.0.2.100", "192.0.2.101", "192.0.2.102",
+                                          "192.0.2.103", "192.0.2.14"}));
 }
 
 }  // namespace

@@ -1,0 +1,113 @@
+#include "app/window/config_dialogs.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "config/manual_entry.h"
+
+namespace mardo {
+namespace {
+
+QString q(const std::string& text) { return QString::fromStdString(text); }
+std::string s(const QString& text) { return text.toStdString(); }
+
+}  // namespace
+
+field_dialog::field_dialog(QWidget* parent, const QString& title) : QDialog(parent) {
+  setWindowTitle(title);
+  setModal(true);
+  auto* outer = new QVBoxLayout(this);
+  form_ = new QFormLayout();
+  outer->addLayout(form_);
+}
+
+QLineEdit* field_dialog::add_edit(int id, const QString& label, const QString& text) {
+  auto* edit = new QLineEdit(text, this);
+  edit->setObjectName(QString::number(id));
+  form_->addRow(label, edit);
+  return edit;
+}
+
+QCheckBox* field_dialog::add_check(int id, const QString& label, bool on) {
+  auto* box = new QCheckBox(label, this);
+  box->setObjectName(QString::number(id));
+  box->setChecked(on);
+  form_->addRow(QString(), box);
+  return box;
+}
+
+QWidget* field_dialog::control(int id) const { return findChild<QWidget*>(QString::number(id)); }
+
+void field_dialog::finish_layout() {
+  auto* buttons = new QDialogButtonBox(this);
+  QPushButton* ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
+  QPushButton* cancel = buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+  ok->setObjectName(QStringLiteral("1"));
+  cancel->setObjectName(QStringLiteral("2"));
+  ok->setDefault(true);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  static_cast<QVBoxLayout*>(layout())->addWidget(buttons);
+}
+
+CIPDlg::CIPDlg(QWidget* parent, const ip_fields_t& initial)
+    : field_dialog(parent, QStringLiteral("IP地址")) {
+  add_edit(kIdIpEdit, QStringLiteral("IP地址："), q(initial.ip));
+  add_edit(kIdNetmaskEdit, QStringLiteral("子网掩码："), q(initial.netmask));
+  add_edit(kIdGatewayEdit, QStringLiteral("默认网关："), q(initial.gateway));
+  finish_layout();
+}
+
+ip_fields_t CIPDlg::fields() const {
+  auto text = [this](int id) { return s(static_cast<QLineEdit*>(control(id))->text()); };
+  return {text(kIdIpEdit), text(kIdNetmaskEdit), text(kIdGatewayEdit)};
+}
+
+CIPSDlg::CIPSDlg(QWidget* parent, const batch_ip_fields_t& initial)
+    : field_dialog(parent, QStringLiteral("IP地址")) {
+  add_edit(kIdIpEdit, QStringLiteral("起始IP地址："), q(initial.start_ip));
+  add_edit(kIdNetmaskEdit, QStringLiteral("子网掩码："), q(initial.netmask));
+  add_edit(kIdGatewayEdit, QStringLiteral("默认网关："), q(initial.gateway));
+  add_check(kIdSameIpCheck, QStringLiteral("设置为同一IP"), initial.same_ip);
+  finish_layout();
+}
+
+batch_ip_fields_t CIPSDlg::fields() const {
+  auto text = [this](int id) { return s(static_cast<QLineEdit*>(control(id))->text()); };
+  return {text(kIdIpEdit), text(kIdNetmaskEdit), text(kIdGatewayEdit),
+          static_cast<QCheckBox*>(control(kIdSameIpCheck))->isChecked()};
+}
+
+CAddDlg::CAddDlg(QWidget* parent, const manual_entry_fields_t& initial, box_fn box)
+    : field_dialog(parent, QStringLiteral("手动添加")), box_(std::move(box)) {
+  add_edit(kIdMacEdit, QStringLiteral("Mac地址："), q(initial.mac));
+  add_edit(kIdIpEdit, QStringLiteral("IP地址："), q(initial.ip));
+  QLineEdit* count = add_edit(kIdCountEdit, QStringLiteral("连续个数："), QString::number(initial.count));
+  // The template's edit takes digits only.
+  count->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), count));
+  finish_layout();
+}
+
+void CAddDlg::accept() {
+  auto* count = static_cast<QLineEdit*>(control(kIdCountEdit));
+  const std::optional<int> n = read_count_like_scanf(s(count->text()));
+  if (!n) {
+    box_(QString::fromUtf8(kTextNotAnInteger));
+    count->setFocus();
+    return;
+  }
+  count_ = *n;
+  QDialog::accept();
+}
+
+manual_entry_fields_t CAddDlg::fields() const {
+  auto text = [this](int id) { return s(static_cast<QLineEdit*>(control(id))->text()); };
+  return {text(kIdMacEdit), text(kIdIpEdit), count_};
+}
+
+}  // namespace mardo

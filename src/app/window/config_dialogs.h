@@ -1,0 +1,62 @@
+#pragma once
+// The configuration dialogs: CIPDlg (131), CIPSDlg (132) and CAddDlg (129). Their controls
+// carry their template ids as object names ("1009", ...), the buttons "1" (确定) and "2" (取消).
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+
+#include "config/config_prompts.h"
+
+class QLineEdit;
+class QCheckBox;
+class QFormLayout;
+
+namespace mardo {
+
+inline constexpr int kIdIpEdit = 1009;
+inline constexpr int kIdNetmaskEdit = 1020;
+inline constexpr int kIdGatewayEdit = 1021;
+inline constexpr int kIdSameIpCheck = 1030;
+inline constexpr int kIdCountEdit = 1008;
+inline constexpr int kIdMacEdit = 1014;
+
+// A modal dialog of labelled fields over its parent.
+class field_dialog : public QDialog {
+ public:
+  field_dialog(QWidget* parent, const QString& title);
+  QLineEdit* add_edit(int id, const QString& label, const QString& text);
+  QCheckBox* add_check(int id, const QString& label, bool on);
+  QWidget* control(int id) const;
+  void finish_layout();
+
+ private:
+  QFormLayout* form_;
+};
+
+class CIPDlg final : public field_dialog {
+ public:
+  CIPDlg(QWidget* parent, const ip_fields_t& initial);
+  ip_fields_t fields() const;
+};
+
+class CIPSDlg final : public field_dialog {
+ public:
+  CIPSDlg(QWidget* parent, const batch_ip_fields_t& initial);
+  batch_ip_fields_t fields() const;
+};
+
+// Refuses a count that "%d" cannot read with "请输入一个整数。" and stays open.
+class CAddDlg final : public field_dialog {
+ public:
+  using box_fn = std::function<void(const QString& text)>;
+  CAddDlg(QWidget* parent, const manual_entry_fields_t& initial, box_fn box);
+  manual_entry_fields_t fields() const;
+  void accept() override;
+
+ private:
+  box_fn box_;
+  int count_ = 1;
+};
+
+}  // namespace mardo
