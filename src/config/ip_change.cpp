@@ -65,8 +65,12 @@ std::optional<camera_addresses_t> query_camera_ip(const dev_info_t& adapter,
   const std::uint8_t query[14] = {0xFF, 0xF8};
   send_raw_frame(port.get(), adapter.aucMac, mac_text.c_str(), query, sizeof query);
   std::uint8_t payload[512];
+  // The answer's own length field must say 12: a longer one on an unpadded link still copies
+  // only the 12 bytes that came.
+  std::uint16_t length = 0;
   if (wait_raw_reply(port.get(), adapter.aucMac, mac_text.c_str(), kEtherIpQuery, payload,
-                     sizeof payload, kIpQueryWaitMs) != 12)
+                     sizeof payload, kIpQueryWaitMs, &length) != 12 ||
+      length != 12)
     return std::nullopt;
   camera_addresses_t a;
   std::memcpy(&a.netmask, payload + 4, 4);

@@ -73,7 +73,8 @@ int send_raw_frame(capture_port* port, const std::uint8_t* adapter_mac, const ch
 }
 
 int wait_raw_reply(capture_port* port, const std::uint8_t* adapter_mac, const char* camera_mac,
-                   std::uint16_t ether_type, std::uint8_t* out, int capacity, int timeout_ms) {
+                   std::uint16_t ether_type, std::uint8_t* out, int capacity, int timeout_ms,
+                   std::uint16_t* length_field) {
   if (capacity < 0) return -1;
   const std::uint64_t t0 = tick_ms();
   const auto camera = parse_mac_text(camera_mac ? camera_mac : "");
@@ -99,6 +100,7 @@ int wait_raw_reply(capture_port* port, const std::uint8_t* adapter_mac, const ch
     if (count > static_cast<std::size_t>(capacity)) count = static_cast<std::size_t>(capacity);
     if (count > frame.remaining()) count = frame.remaining();
     if (count > 0) std::memcpy(out, frame.bytes(count).data(), count);
+    if (length_field) *length_field = length;
     return static_cast<int>(count);
   }
   return -1;

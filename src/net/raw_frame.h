@@ -41,8 +41,10 @@ int send_raw_frame(capture_port* port, const std::uint8_t* adapter_mac, const ch
 // Waits for the camera's answer of the given EtherType, addressed to the adapter, and
 // copies min(length field, capacity) payload bytes, never more than were captured. Gives
 // the count copied, or -1 when nothing matched within the time-out (waited in full, also
-// for a null port). A negative capacity is refused with -1 at once.
+// for a null port). A negative capacity is refused with -1 at once. *length_field (when
+// given) receives the answer's own length field.
 int wait_raw_reply(capture_port* port, const std::uint8_t* adapter_mac, const char* camera_mac,
-                   std::uint16_t ether_type, std::uint8_t* out, int capacity, int timeout_ms);
+                   std::uint16_t ether_type, std::uint8_t* out, int capacity, int timeout_ms,
+                   std::uint16_t* length_field = nullptr);
 
 }  // namespace mardo

@@ -67,6 +67,25 @@ TEST(BatchIp, RunRollsOverTheLastOctetWithoutCarry) {
   EXPECT_EQ(seen, (std::vector<std::string>{"10.0.0.254", "10.0.0.255", "10.0.0.0", "10.0.0.1"}));
 }
 
+// Raw rows on an adapter that cannot send: the run's addresses are still drawn and used up.
+TEST(BatchIp, TickedRowsDrawInListOrderAndSameIpGivesEveryOneTheStart) {
+  for (const bool same : {false, true}) {
+    device_state state;
+    dev_info_t adapter{};
+    state.adapters.assign({adapter});
+    for (int r = 0; r < 4; ++r) {
+      state.list.add_row();
+      state.list.set_text(r, kColMac, u"02-00-00-00-00-0" + std::u16string(1, static_cast<char16_t>(u'1' + r)));
+      state.list.set_checked(r, r != 1);
+    }
+    std::vector<std::string> given;
+    run_batch_ip(state, {"192.0.2.100", "255.255.255.0", "", same},
+                 [&](const batch_ip_step_t& step) { given.push_back(std::to_string(step.row) + " " + dotted_text(step.address)); });
+    EXPECT_EQ(given, same ? (std::vector<std::string>{"0 192.0.2.100", "2 192.0.2.100", "3 192.0.2.100"})
+                          : (std::vector<std::string>{"0 192.0.2.100", "2 192.0.2.101", "3 192.0.2.102"}));
+  }
+}
+
 TEST(Maintenance, ClockIsTheUtcTimeSoMorningInUtcPlus8IsTheEveningBefore) {
   // 2026-12-08 07:30:05.250 at UTC+8 is 2026-12-07 23:30:05.250 UTC, a Monday.
   const auto t = std::chrono::system_clock::from_time_t(1796686205) + std::chrono::milliseconds(250);

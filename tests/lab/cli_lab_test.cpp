@@ -3,7 +3,9 @@
 #include <cjson/cJSON.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -228,10 +230,14 @@ TEST(CliLab, BatchIpGivesFiveCamerasConsecutiveAddressesAndVerifyFindsThemThere)
 // handle of its own, so the camera's own gateway comes back into the change.
 TEST(CliLab, RawIpChangeAfterASearchIsAnsweredAndVerifyReportsACameraThatIgnoredIt) {
   mardo::lab::lab_config_t cfg;
-  cfg.cameras.resize(2);
+  cfg.cameras.resize(3);
   cfg.cameras[0].gateway = "192.0.2.254";
   cfg.cameras[0].extra_json = R"("mc_search":false)";
   cfg.cameras[1].extra_json = R"("mc_search":false,"raw_set_ip":false)";
+  // An answer whose payload length is not 12 is not used: the gateway stays empty.
+  cfg.cameras[2].gateway = "192.0.2.254";
+  cfg.cameras[2].ip_query_len_field = 16;
+  cfg.cameras[2].extra_json = R"("mc_search":false)";
   mardo::lab::Lab lab(cfg);
   LAB_REQUIRE(lab);
   const cli_run_t changed = run_cli(lab, "ip --mac 02:00:01:00:00:00 --ip 192.0.2.50 --verify");
@@ -241,6 +247,11 @@ TEST(CliLab, RawIpChangeAfterASearchIsAnsweredAndVerifyReportsACameraThatIgnored
   EXPECT_EQ(std::vector<std::uint8_t>(sets[0]->bytes.begin() + 22, sets[0]->bytes.end()),
             (std::vector<std::uint8_t>{192, 0, 2, 254}));
   EXPECT_EQ(raw_received(lab.events(), 0, 0xFFF8).size(), 1u);
+  EXPECT_EQ(run_cli(lab, "ip --mac 02:00:01:00:00:02 --ip 192.0.2.52").status, 0);
+  const auto unanswered = raw_received(lab.events(), 2, 0xFFF2);
+  ASSERT_EQ(unanswered.size(), 1u);
+  EXPECT_EQ(std::vector<std::uint8_t>(unanswered[0]->bytes.begin() + 22, unanswered[0]->bytes.end()),
+            (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
 
   const cli_run_t ignored = run_cli(lab, "ip --mac 02:00:01:00:00:01 --ip 192.0.2.51 --verify");
   EXPECT_EQ(ignored.status, 1);
@@ -282,6 +293,68 @@ TEST(CliLab, MaintenanceFramesExportAndCsv) {
   const cli_run_t exported = run_cli(lab, "export-macs --all --out " + dir.file("macs.txt"));
   EXPECT_EQ(exported.status, 0);
   EXPECT_EQ(dir.read("macs.txt").size(), 2u * 19u);
+}
+
+}  // namespace
+
+namespace {
+
+// The command frames as a dissector no one here wrote sees them on the camera's wire: tshark,
+// capturing in the camera's namespace while mardo-cli sends.
+TEST(CliLab, TsharkSeesEachCommandFrameWithItsExactLengthAndBytes) {
+  if (access("/usr/bin/tshark", X_OK) != 0) {
+    if (mardo::lab::running_in_ci()) FAIL() << "tshark is not installed (scripts/deps.sh)";
+    GTEST_SKIP() << "tshark is not installed (scripts/deps.sh)";
+  }
+  mardo::lab::lab_config_t cfg;
+  cfg.cameras.resize(1);
+  cfg.cameras[0].gateway = "192.0.2.254";
+  cfg.cameras[0].extra_json = R"("mc_search":false,"set_ip_moves_interface":false)";
+  mardo::lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  mardo::test::temp_dir dir;
+  const std::string file = dir.file("wire.pcap");
+  const pid_t tshark = fork();
+  if (tshark == 0) {
+    execlp("ip", "ip", "netns", "exec", lab.camera_netns(0).c_str(), "tshark", "-q", "-i", "eth0",
+           "-f", "ether proto 0xfff1 or ether proto 0xfff2 or ether proto 0xfff3 or ether proto 0xfff4 or ether proto 0xfff8",
+           "-w", file.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // It captures once the file is there.
+  for (int i = 0; i < 100 && access(file.c_str(), F_OK) != 0; ++i) usleep(100 * 1000);
+  usleep(500 * 1000);
+  EXPECT_EQ(run_cli(lab, "ip --mac 02:00:01:00:00:00 --ip 192.0.2.60 --gateway ''").status, 0);
+  EXPECT_EQ(run_cli(lab, "sync-time --all").status, 0);
+  EXPECT_EQ(run_cli(lab, "delete-logs --all").status, 0);
+  EXPECT_EQ(run_cli(lab, "reboot --all").status, 0);
+  usleep(500 * 1000);
+  kill(tshark, SIGINT);
+  waitpid(tshark, nullptr, 0);
+
+  // Wireshark knows 0xFFF2 as Cisco ACI's ARP gleaning; without its ARP dissector the bytes
+  // show as plain data.
+  const std::string fields =
+      "tshark -r " + file + " --disable-protocol arp -Y 'eth.src == 02:00:00:00:ff:00' -T fields -E separator=' ' "
+      "-e frame.len -e eth.dst -e eth.type -e data.data 2>/dev/null";
+  std::vector<std::string> lines;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(fields.c_str(), "r"), pclose);
+  ASSERT_TRUE(pipe);
+  char buf[4096];
+  while (std::fgets(buf, sizeof buf, pipe.get())) {
+    std::string line(buf);
+    while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
+    lines.push_back(line);
+  }
+  // Search requests are broadcast (0xFFF0, not captured); what is left is ours, in order. The
+  // clock's 16 bytes change from run to run: only their length is fixed.
+  ASSERT_EQ(lines.size(), 5u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[0], "26 02:00:01:00:00:00 0xfff8 000000000000000000000000");
+  EXPECT_EQ(lines[1], "26 02:00:01:00:00:00 0xfff2 c000023cffffff00ffffffff");
+  EXPECT_EQ(lines[2].rfind("30 02:00:01:00:00:00 0xfff3 ", 0), 0u) << lines[2];
+  EXPECT_EQ(lines[2].size(), std::string("30 02:00:01:00:00:00 0xfff3 ").size() + 32);
+  EXPECT_EQ(lines[3], "14 02:00:01:00:00:00 0xfff4");
+  EXPECT_EQ(lines[4], "14 02:00:01:00:00:00 0xfff1");
 }
 
 }  // namespace

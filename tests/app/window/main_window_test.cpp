@@ -591,6 +591,29 @@ TEST(MainWindowConfig, ManualEntryRefusesACountThatIsNoNumberThenAddsAndDeleteAs
                                 QStringLiteral("是否确认删除？")}));
 }
 
+TEST(MainWindowConfig, IpChangeTakesTheLowestSelectedRow) {
+  QString shown;
+  dlg_hooks_t hooks = gui_test::quiet_hooks();
+  hooks.run_dialog = [&](QDialog& dialog) {
+    shown = dialog.findChild<QLineEdit*>(QStringLiteral("1009"))->text();
+    return false;
+  };
+  auto window = shown_window(hooks);
+  // An adapter that cannot be opened: nothing goes out, the dialog opens with the defaults.
+  dev_info_t adapter{};
+  std::snprintf(adapter.acName, sizeof adapter.acName, "mardo-no-such-adapter");
+  window->state().adapters.assign({adapter});
+  gui_test::add_rows(window->state(), 3);
+  for (int r = 0; r < 3; ++r)
+    window->state().list.set_text(r, kColIp, u"192.0.2." + std::u16string(1, static_cast<char16_t>(u'1' + r)));
+  window->model().catch_up();
+  auto* selection = window->list()->selectionModel();
+  selection->select(window->model().index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  selection->select(window->model().index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  window->config().on_change_ip();
+  EXPECT_EQ(shown, QStringLiteral("192.0.2.2"));
+}
+
 // ---- show algorithm version (check box 1032) ----
 
 TEST(MainWindowShowAlgo, CheckBoxRedisplaysTheVersionColumnOfEveryRow) {
