@@ -10,13 +10,6 @@
 namespace mardo {
 namespace {
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 }  // namespace

@@ -3,18 +3,12 @@
 #include <cstring>
 #include <thread>
 
+#include "app/core/text.h"
 #include "net/byte_view.h"
 #include "net/tick.h"
 
 namespace mardo {
 namespace {
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::string format_mac(const std::uint8_t* mac, bool upper) {
   static constexpr char kUpper[] = "0123456789ABCDEF";

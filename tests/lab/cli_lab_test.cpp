@@ -189,11 +189,12 @@ TEST(CliLab, ConsoleFlagPrintsTheDiagnosticLines) {
 
 namespace {
 
-std::vector<const mardo::lab::sim_event_t*> raw_received(const std::vector<mardo::lab::sim_event_t>& events,
-                                                         int camera, std::uint16_t ethertype) {
-  std::vector<const mardo::lab::sim_event_t*> out;
+// Copies: the events may be a temporary.
+std::vector<mardo::lab::sim_event_t> raw_received(const std::vector<mardo::lab::sim_event_t>& events,
+                                                  int camera, std::uint16_t ethertype) {
+  std::vector<mardo::lab::sim_event_t> out;
   for (const auto& e : events)
-    if (e.camera == camera && e.channel == "raw" && e.ethertype == ethertype) out.push_back(&e);
+    if (e.camera == camera && e.channel == "raw" && e.ethertype == ethertype) out.push_back(e);
   return out;
 }
 
@@ -219,8 +220,8 @@ TEST(CliLab, BatchIpGivesFiveCamerasConsecutiveAddressesAndVerifyFindsThemThere)
   for (int n : {1, 3}) {
     const auto sets = raw_received(events, n, 0xFFF2);
     ASSERT_EQ(sets.size(), 1u) << n;
-    EXPECT_EQ(sets[0]->len, 26u);
-    EXPECT_EQ(std::vector<std::uint8_t>(sets[0]->bytes.begin() + 14, sets[0]->bytes.end()),
+    EXPECT_EQ(sets[0].len, 26u);
+    EXPECT_EQ(std::vector<std::uint8_t>(sets[0].bytes.begin() + 14, sets[0].bytes.end()),
               (std::vector<std::uint8_t>{192, 0, 2, static_cast<std::uint8_t>(100 + n), 255, 255,
                                          255, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
   }
@@ -244,13 +245,14 @@ TEST(CliLab, RawIpChangeAfterASearchIsAnsweredAndVerifyReportsACameraThatIgnored
   EXPECT_EQ(changed.status, 0) << (changed.lines.empty() ? "" : changed.lines.back());
   const auto sets = raw_received(lab.events(), 0, 0xFFF2);
   ASSERT_EQ(sets.size(), 1u);
-  EXPECT_EQ(std::vector<std::uint8_t>(sets[0]->bytes.begin() + 22, sets[0]->bytes.end()),
-            (std::vector<std::uint8_t>{192, 0, 2, 254}));
+  EXPECT_EQ(std::vector<std::uint8_t>(sets[0].bytes.begin() + 22, sets[0].bytes.end()),
+            (std::vector<std::uint8_t>{192, 0, 2, 254}))
+      << ::testing::PrintToString(changed.lines);
   EXPECT_EQ(raw_received(lab.events(), 0, 0xFFF8).size(), 1u);
   EXPECT_EQ(run_cli(lab, "ip --mac 02:00:01:00:00:02 --ip 192.0.2.52").status, 0);
   const auto unanswered = raw_received(lab.events(), 2, 0xFFF2);
   ASSERT_EQ(unanswered.size(), 1u);
-  EXPECT_EQ(std::vector<std::uint8_t>(unanswered[0]->bytes.begin() + 22, unanswered[0]->bytes.end()),
+  EXPECT_EQ(std::vector<std::uint8_t>(unanswered[0].bytes.begin() + 22, unanswered[0].bytes.end()),
             (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
 
   const cli_run_t ignored = run_cli(lab, "ip --mac 02:00:01:00:00:01 --ip 192.0.2.51 --verify");
@@ -276,13 +278,13 @@ TEST(CliLab, MaintenanceFramesExportAndCsv) {
     const auto logs = raw_received(events, n, 0xFFF4);
     ASSERT_EQ(clock.size(), 1u) << n;
     ASSERT_EQ(logs.size(), 1u) << n;
-    EXPECT_EQ(clock[0]->len, 30u);
-    EXPECT_EQ(logs[0]->len, 14u);
+    EXPECT_EQ(clock[0].len, 30u);
+    EXPECT_EQ(logs[0].len, 14u);
     // Each frame left by its camera's own adapter, from that adapter's MAC.
-    EXPECT_EQ(clock[0]->src, n == 2 ? "02:00:00:00:ff:01" : "02:00:00:00:ff:00") << n;
+    EXPECT_EQ(clock[0].src, n == 2 ? "02:00:00:00:ff:01" : "02:00:00:00:ff:00") << n;
   }
   ASSERT_EQ(raw_received(events, 0, 0xFFF1).size(), 1u);
-  EXPECT_EQ(raw_received(events, 0, 0xFFF1)[0]->len, 14u);
+  EXPECT_EQ(raw_received(events, 0, 0xFFF1)[0].len, 14u);
   // The rebooting camera answers nothing: the next search does not find it.
   const cli_run_t csv = run_cli(lab, "search --csv");
   ASSERT_EQ(csv.lines.size(), 3u);

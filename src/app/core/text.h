@@ -16,4 +16,12 @@ std::unique_ptr<char16_t[]> to_wide(const char* text);
 std::string ansi_string(std::u16string_view text);
 std::u16string wide_string(std::string_view text);
 
+// The value of one hexadecimal digit of either case, or -1.
+inline int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace mardo
