@@ -360,3 +360,32 @@ TEST(CliLab, TsharkSeesEachCommandFrameWithItsExactLengthAndBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CliLab, ProductModelsSetThenQueryAndTheRefusals) {
+  mardo::lab::lab_config_t cfg;
+  cfg.cameras.resize(2);
+  cfg.cameras[1].extra_json = R"("cmd":false)";  // no command port: it never answers
+  mardo::lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  mardo::test::temp_dir dir;
+  dir.write("params.bin", mardo::test::pattern(3000));
+  const cli_run_t set = run_cli(lab, "product set --product P-100 --hardware HW-2 --package " +
+                                         dir.file("params.bin") + " --all");
+  EXPECT_EQ(set.status, 1);
+  ASSERT_EQ(set.lines.size(), 2u);
+  EXPECT_NE(set.lines[0].find("设置成功"), std::string::npos) << set.lines[0];
+  EXPECT_NE(set.lines[1].find("设置失败"), std::string::npos) << set.lines[1];
+  const cli_run_t query = run_cli(lab, "product query --all");
+  EXPECT_EQ(query.status, 1);
+  ASSERT_EQ(query.lines.size(), 2u);
+  EXPECT_NE(query.lines[0].find("P-100 | HW-2"), std::string::npos) << query.lines[0];
+  EXPECT_NE(query.lines[1].find("获取失败"), std::string::npos) << query.lines[1];
+  // A package path that does not fit its 256 bytes is refused before anything is sent.
+  EXPECT_EQ(run_cli(lab, "product set --product P --hardware H --package /" + std::string(255, 'p') +
+                             " --all").status,
+            2);
+}
+
+}  // namespace
