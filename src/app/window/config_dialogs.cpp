@@ -43,12 +43,13 @@ QCheckBox* field_dialog::add_check(int id, const QString& label, bool on) {
 
 QWidget* field_dialog::control(int id) const { return findChild<QWidget*>(QString::number(id)); }
 
-void field_dialog::finish_layout() {
+void field_dialog::finish_layout(int ok_id, int cancel_id, QWidget* extra_button) {
   auto* buttons = new QDialogButtonBox(this);
+  if (extra_button) buttons->addButton(static_cast<QPushButton*>(extra_button), QDialogButtonBox::ActionRole);
   QPushButton* ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
   QPushButton* cancel = buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
-  ok->setObjectName(QStringLiteral("1"));
-  cancel->setObjectName(QStringLiteral("2"));
+  ok->setObjectName(QString::number(ok_id));
+  cancel->setObjectName(QString::number(cancel_id));
   ok->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -108,6 +109,25 @@ void CAddDlg::accept() {
 manual_entry_fields_t CAddDlg::fields() const {
   auto text = [this](int id) { return s(static_cast<QLineEdit*>(control(id))->text()); };
   return {text(kIdMacEdit), text(kIdIpEdit), count_};
+}
+
+CSetProduct::CSetProduct(QWidget* parent, choose_fn choose)
+    : field_dialog(parent, QStringLiteral("设置产品型号")) {
+  add_edit(1034, QStringLiteral("产品型号"), QString());
+  add_edit(1035, QStringLiteral("硬件型号"), QString());
+  QLineEdit* path = add_edit(1036, QStringLiteral("参数包路径"), QString());
+  auto* browse = new QPushButton(QStringLiteral("浏览"), this);
+  browse->setObjectName(QStringLiteral("1037"));
+  connect(browse, &QPushButton::clicked, this, [this, path, choose = std::move(choose)] {
+    const QString chosen = choose(this);
+    if (!chosen.isEmpty()) path->setText(chosen);
+  });
+  finish_layout(1038, 1039, browse);
+}
+
+product_fields_t CSetProduct::fields() const {
+  auto text = [this](int id) { return s(static_cast<QLineEdit*>(control(id))->text()); };
+  return {text(1034), text(1035), text(1036)};
 }
 
 }  // namespace mardo

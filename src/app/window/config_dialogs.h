@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "config/config_prompts.h"
+#include "testing/product_model.h"
 
 class QLineEdit;
 class QCheckBox;
@@ -28,7 +29,8 @@ class field_dialog : public QDialog {
   QLineEdit* add_edit(int id, const QString& label, const QString& text);
   QCheckBox* add_check(int id, const QString& label, bool on);
   QWidget* control(int id) const;
-  void finish_layout();
+  // The 确定/取消 buttons, with their template ids.
+  void finish_layout(int ok_id = 1, int cancel_id = 2, QWidget* extra_button = nullptr);
 
  private:
   QFormLayout* form_;
@@ -57,6 +59,15 @@ class CAddDlg final : public field_dialog {
  private:
   box_fn box_;
   int count_ = 1;
+};
+
+// CSetProduct (135): the two model texts and the package path; "浏览" (1037) picks the file
+// through `choose`, "确定" (1038) takes the texts unchecked, "取消" (1039).
+class CSetProduct final : public field_dialog {
+ public:
+  using choose_fn = std::function<QString(QWidget* parent)>;
+  CSetProduct(QWidget* parent, choose_fn choose);
+  product_fields_t fields() const;
 };
 
 }  // namespace mardo

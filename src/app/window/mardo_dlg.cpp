@@ -268,7 +268,8 @@ void CMardoDlg::create_controls() {
       {kIdReboot, &window_config::on_reboot},          {kIdTimeSync, &window_config::on_sync_time},
       {kIdDeleteLogs, &window_config::on_delete_logs}, {kIdAddManual, &window_config::on_add_manual},
       {kIdDeleteRows, &window_config::on_delete_rows}, {kIdDeleteAll, &window_config::on_delete_all},
-      {kIdExportMac, &window_config::on_export}};
+      {kIdExportMac, &window_config::on_export},       {kIdSetModel, &window_config::on_set_product},
+      {kIdQueryModel, &window_config::on_query_product}};
   for (const auto& [id, handler] : config_buttons)
     connect(static_cast<QPushButton*>(controls_.at(id)), &QPushButton::clicked, this,
             [this, handler = handler] { (config_.get()->*handler)(); });

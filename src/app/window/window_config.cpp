@@ -16,6 +16,7 @@
 #include "config/mac_export.h"
 #include "config/maintenance.h"
 #include "config/manual_entry.h"
+#include "testing/product_model.h"
 
 namespace mardo {
 namespace {
@@ -30,6 +31,8 @@ window_config::window_config(CMardoDlg& dlg, const dlg_hooks_t& hooks) : dlg_(dl
 
 window_config::~window_config() {
   if (batch_.joinable()) batch_.join();
+  for (std::thread& t : product_jobs_)
+    if (t.joinable()) t.join();
 }
 
 bool window_config::ask(std::string_view text) {
@@ -123,6 +126,25 @@ void window_config::on_export() {
   localtime_r(&now, &local);
   const export_result_t result = export_macs(dlg_.state().list, program_folder(), local);
   if (result.failed) notify(std::string(kTextExportFailed) + result.path, "提示");
+}
+
+void window_config::on_set_product() {
+  const device_list& list = dlg_.state().list;
+  bool any = false;
+  for (int r = 0; r < list.count() && !any; ++r) any = list.checked(r);
+  if (!any) return;
+  CSetProduct dialog(&dlg_, [this](QWidget* parent) { return hooks_.choose_file(parent, QString()); });
+  if (!hooks_.run_dialog(dialog)) return;
+  const product_fields_t fields = dialog.fields();
+  product_jobs_.push_back(start_worker("set product", [this, fields] { set_product_models(dlg_.state(), fields); }));
+}
+
+void window_config::on_query_product() {
+  const device_list& list = dlg_.state().list;
+  bool any = false;
+  for (int r = 0; r < list.count() && !any; ++r) any = list.checked(r);
+  if (!any) return;
+  product_jobs_.push_back(start_worker("query product", [this] { query_product_models(dlg_.state()); }));
 }
 
 }  // namespace mardo

@@ -34,6 +34,9 @@ class window_config final : public config_prompts {
   void on_delete_rows();
   void on_delete_all();
   void on_export();
+  // 1033 and 1034: the dialog on the GUI thread, the cameras on a thread of their own.
+  void on_set_product();
+  void on_query_product();
   bool batch_running() const { return batch_running_.load(); }
 
   bool ask(std::string_view text) override;
@@ -48,6 +51,7 @@ class window_config final : public config_prompts {
   CMardoDlg& dlg_;
   const dlg_hooks_t& hooks_;
   std::thread batch_;
+  std::vector<std::thread> product_jobs_;
   std::atomic<bool> batch_running_{false};
 };
 

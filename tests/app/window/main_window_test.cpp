@@ -614,6 +614,29 @@ TEST(MainWindowConfig, IpChangeTakesTheLowestSelectedRow) {
   EXPECT_EQ(shown, QStringLiteral("192.0.2.2"));
 }
 
+TEST(MainWindowConfig, SetProductTakesTheDialogsTextsAndCancelSendsNothing) {
+  bool accept = false;
+  dlg_hooks_t hooks = gui_test::quiet_hooks();
+  hooks.choose_file = [](QWidget*, const QString&) { return QStringLiteral("/") + QString(255, QLatin1Char('p')); };
+  hooks.run_dialog = [&](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("1034"))->setText(QStringLiteral("P-1"));
+    dialog.findChild<QPushButton*>(QStringLiteral("1037"))->click();  // 浏览
+    return accept;
+  };
+  auto window = shown_window(hooks);
+  gui_test::add_rows(window->state(), 1);
+  device_list& rows = window->state().list;
+  rows.set_text(0, kColIp, u"127.0.0.1");  // loopback: nothing leaves the machine
+  rows.set_text(0, kColInfo, u"before");
+  rows.set_checked(0, true);
+  window->config().on_set_product();
+  EXPECT_EQ(text_of(*window, 0, kColInfo), QStringLiteral("before"));
+  accept = true;
+  window->config().on_set_product();
+  // The chosen path has 256 bytes: refused without a connection.
+  EXPECT_TRUE(wait_for([&] { return text_of(*window, 0, kColInfo) == QStringLiteral("设置失败"); }, 5000));
+}
+
 // ---- show algorithm version (check box 1032) ----
 
 TEST(MainWindowShowAlgo, CheckBoxRedisplaysTheVersionColumnOfEveryRow) {
