@@ -1,0 +1,225 @@
+#include "testing/factory_test.h"
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "app/core/log.h"
+#include "app/core/text.h"
+#include "app/core/worker_thread.h"
+#include "config/maintenance.h"
+#include "net/capture_port.h"
+#include "net/raw_frame.h"
+#include "testing/serial_port.h"
+
+namespace mardo {
+namespace {
+
+constexpr int kReplyCapacity = 512;
+
+void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+class worker {
+ public:
+  worker(device_state& state, int row, const dev_info_t& adapter, capture_port_ptr port,
+         const factory_timing_t& timing)
+      : state_(state), row_(row), adapter_(adapter), port_(std::move(port)), timing_(timing) {
+    mac_ = ansi_string(state.list.text(row, kColMac));
+    ip_ = ansi_string(state.list.text(row, kColIp));
+  }
+
+  void send(const std::vector<std::uint8_t>& command) {
+    send_raw_frame(port_.get(), adapter_.aucMac, mac_.c_str(), command.data(), static_cast<int>(command.size()));
+  }
+  template <std::size_t N>
+  void send(const std::array<std::uint8_t, N>& command) {
+    send(std::vector<std::uint8_t>(command.begin(), command.end()));
+  }
+  // The data of the next reply of this EtherType, or nothing within the wait.
+  std::optional<std::vector<std::uint8_t>> reply(std::uint16_t ether_type, int wait_ms) {
+    std::vector<std::uint8_t> data(kReplyCapacity);
+    const int n = wait_raw_reply(port_.get(), adapter_.aucMac, mac_.c_str(), ether_type, data.data(),
+                                 kReplyCapacity, wait_ms);
+    if (n < 0) return std::nullopt;
+    data.resize(static_cast<std::size_t>(n));
+    return data;
+  }
+  std::optional<std::uint32_t> result(std::uint16_t id, int wait_ms) {
+    const auto data = reply(kEtherFactoryRequest, wait_ms);
+    return data ? result_value(*data, id) : std::nullopt;
+  }
+  void show(const std::string& text, bool logged = true) {
+    state_.list.set_text(row_, kColInfo, wide_string(text));
+    if (!logged) return;
+    const std::string line = "[ " + mac_ + " " + ip_ + " ] " + text;
+    log_event(line.c_str());
+  }
+  void judged(const std::string& what, bool pass) {
+    show(what + (pass ? "测试成功" : "测试失败"));
+    pause(timing_.item_pause_ms);
+  }
+
+  bool switch_input(std::uint16_t id, const char* name) {
+    send(factory_request(id, 1));
+    const auto v = result(id, timing_.reply_wait_ms);
+    const bool pass = v && *v == 30;
+    judged(name, pass);
+    return pass;
+  }
+
+  bool clock() {
+    const auto now = std::chrono::system_clock::now();
+    const clock_fields_t sent = utc_fields(now);
+    send(clock_command(now));
+    send(std::vector<std::uint8_t>{0xFF, 0xF1});
+    pause(1000);
+    show("RTC测试，设备重启中...", false);
+    for (int probe = 0; probe < timing_.probes; ++probe) {
+      send(std::vector<std::uint8_t>{0xFF, 0xF6});
+      if (reply(kEtherPresenceProbe, timing_.reply_wait_ms)) break;
+    }
+    send(factory_request(kReqClock, std::nullopt));
+    bool pass = false;
+    for (int attempt = 0; attempt < timing_.clock_attempts && !pass; ++attempt) {
+      const auto data = reply(kEtherFactoryRequest, timing_.reply_wait_ms);
+      const auto camera = data ? clock_reply(*data) : std::nullopt;
+      const auto d = camera ? clock_difference(sent, *camera) : std::nullopt;
+      pass = d && *d < kClockToleranceS && *d > -kClockToleranceS;
+      if (!pass && attempt + 1 < timing_.clock_attempts) pause(timing_.clock_retry_ms);
+    }
+    judged("RTC", pass);
+    return pass;
+  }
+
+  bool chip() {
+    send(factory_request(kReqChip, std::nullopt));
+    const auto v = result(kReqChip, timing_.reply_wait_ms);
+    const bool pass = v && *v != 0;
+    judged("加密芯片", pass);
+    return pass;
+  }
+
+  bool sd() {
+    send(factory_request(kReqSd, std::nullopt));
+    const auto v = result(kReqSd, timing_.reply_wait_ms);
+    const bool pass = v && *v == 3;
+    show(pass ? std::string("SD卡测试成功") : "SD卡测试失败：" + sd_reason(v));
+    pause(timing_.item_pause_ms);
+    return pass;
+  }
+
+  bool reset() {
+    send(factory_request(kReqAudio, static_cast<std::uint16_t>(timing_.audio_seconds)));
+    show("ai环回ao" + std::to_string(timing_.audio_seconds) + "秒", false);
+    pause(timing_.audio_seconds * 1000);
+    send(factory_request(kReqReset, static_cast<std::uint16_t>(timing_.reset_seconds)));
+    show("请在" + std::to_string(timing_.reset_seconds) + "秒内按下RESET键");
+    const auto v = result(kReqReset, timing_.reset_wait_ms);
+    const bool pass = v && *v != 0;
+    judged("RESET键", pass);
+    return pass;
+  }
+
+  bool rs485(const factory_station_t& station) {
+    bool pass = false;
+    const int fd = open_test_port(station.com_port);
+    if (fd >= 0) {
+      send(factory_request(kReqRs485, std::nullopt));
+      const auto data = reply(kEtherFactoryRequest, timing_.reply_wait_ms);
+      const bool two = station.rs485 == "RS485-2";
+      if (data && data->size() == 138 && (*data)[0] == kReqRs485 && (*data)[1] == 0) {
+        const auto record = parse_port_settings(std::span(*data).subspan(two ? 50 : 2, kPortSettingsSize));
+        // A record whose indexes have no table entry fails the item.
+        const auto line = record ? line_settings_for(*record) : std::nullopt;
+        if (line && configure_test_port(fd, *line))
+          pass = serial_loopback(fd, two ? "KTO RS485 test2" : "KTO RS485 test1", timing_.serial_pause_ms);
+      }
+      close_test_port(fd);
+    }
+    judged("RS485", pass);
+    return pass;
+  }
+
+ private:
+  device_state& state_;
+  int row_;
+  dev_info_t adapter_;
+  capture_port_ptr port_;
+  const factory_timing_t& timing_;
+  std::string mac_, ip_;
+};
+
+}  // namespace
+
+factory_outcome_t run_factory_worker(device_state& state, int row, const factory_station_t& station,
+                                     const factory_timing_t& timing) {
+  factory_outcome_t out;
+  const std::optional<dev_info_t> adapter = state.adapters.at(row_adapter(state.list.tag(row)));
+  if (!adapter) return out;
+  capture_port_ptr port = capture_port::open(adapter->acName);
+  if (!port) return out;
+  port->apply_filter(kFactoryFilter);
+  out.ran = true;
+  worker w(state, row, *adapter, std::move(port), timing);
+  out.passed[kItemSwitch1] = w.switch_input(kReqSwitch1, "开关量1");
+  out.passed[kItemSwitch2] = w.switch_input(kReqSwitch2, "开关量2");
+  out.passed[kItemRtc] = w.clock();
+  out.passed[kItemChip] = w.chip();
+  out.passed[kItemSd] = w.sd();
+  out.tested = kItemReset;
+  if (row == station.row) {
+    out.passed[kItemReset] = w.reset();
+    out.tested = kItemRs485;
+    if (!station.com_port.empty()) {
+      out.passed[kItemRs485] = w.rs485(station);
+      out.tested = kItemCount;
+    }
+  }
+  out.verdict = factory_verdict(out.passed, out.tested);
+  w.show(out.verdict);
+  return out;
+}
+
+void run_factory_test(device_state& state, factory_prompts& prompts, factory_station_t* station,
+                      const std::function<void(bool)>& on_running, const factory_timing_t& timing) {
+  device_list& list = state.list;
+  const int n = list.count();
+  int ticked = 0;
+  int only = -1;
+  for (int r = 0; r < n; ++r)
+    if (list.checked(r)) {
+      ++ticked;
+      only = r;
+    }
+  if (ticked == 0 || !prompts.ask(kAskFactoryTest)) return;
+  if (ticked == 1) {
+    station->row = only;
+  } else {
+    station->row = -1;
+    int picked = -1;
+    if (prompts.choose_station(list, &picked)) station->row = picked;
+  }
+  if (station->row != -1) {
+    station->com_port.clear();
+    std::string port, rs485;
+    if (prompts.choose_port(&port, &rs485)) {
+      station->com_port = port;
+      station->rs485 = rs485;
+    }
+  }
+  if (on_running) on_running(true);
+  std::vector<std::thread> workers;
+  const factory_station_t chosen = *station;
+  for (int r = 0; r < n; ++r) {
+    list.set_text(r, kColInfo, u"");
+    if (!list.checked(r)) continue;
+    std::thread t = start_worker("factory row " + std::to_string(r), [&state, r, chosen, &timing] {
+      run_factory_worker(state, r, chosen, timing);
+    });
+    if (t.joinable()) workers.push_back(std::move(t));
+  }
+  for (std::thread& t : workers) t.join();
+  if (on_running) on_running(false);
+}
+
+}  // namespace mardo
