@@ -90,8 +90,8 @@ void raw_channel::receive(std::size_t index) {
     if (r.reboot && cam.reboot_ms > 0)
       cam.silent_until_ms = monotonic_ms() + static_cast<std::uint64_t>(cam.reboot_ms);
     if (r.answer.empty()) continue;
-    if (cam.reply_delay_ms > 0) {
-      loop_.after(cam.reply_delay_ms, [this, index, answer = std::move(r.answer)]() mutable {
+    if (cam.reply_delay_ms + r.answer_delay_ms > 0) {
+      loop_.after(cam.reply_delay_ms + r.answer_delay_ms, [this, index, answer = std::move(r.answer)]() mutable {
         send(index, std::move(answer));
       });
     } else {

@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <cjson/cJSON.h>
 
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -103,6 +105,22 @@ class camera_reader {
       camera_reader r(e, prefix_ + "." + at, error_);
       fn(r);
       if (!r.ok()) ok_ = false;
+    }
+  }
+
+  // An array of exactly N whole numbers 0..255.
+  template <std::size_t N>
+  void int_array(const char* key, std::array<int, N>& out) {
+    const cJSON* item = member(key, false);
+    if (!item) return;
+    if (!cJSON_IsArray(item) || cJSON_GetArraySize(item) != static_cast<int>(N))
+      return fail(key, ("not an array of " + std::to_string(N) + " numbers").c_str());
+    std::size_t i = 0;
+    for (const cJSON* e = item->child; e; e = e->next, ++i) {
+      if (!cJSON_IsNumber(e) || e->valuedouble < 0 || e->valuedouble > 255 ||
+          e->valuedouble != std::floor(e->valuedouble))
+        return fail(key, "not whole numbers in 0..255");
+      out[i] = static_cast<int>(e->valuedouble);
     }
   }
 
@@ -238,6 +256,17 @@ std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::str
   r.one_of("tftp_last", cam.tftp.last,
            {{"ack", tftp_last_t::ack}, {"error3", tftp_last_t::error3},
             {"error8", tftp_last_t::error8}, {"silence", tftp_last_t::silence}});
+  r.flag("factory", cam.factory);
+  r.flag("presence", cam.presence);
+  r.integer("switch1", cam.switch1, INT32_MIN, INT32_MAX);
+  r.integer("switch2", cam.switch2, INT32_MIN, INT32_MAX);
+  r.integer("chip", cam.chip, INT32_MIN, INT32_MAX);
+  r.integer("sd", cam.sd, INT32_MIN, INT32_MAX);
+  r.integer("reset_press_ms", cam.reset_press_ms, -1, kMaxReplyDelayMs);
+  r.integer("clock_offset_s", cam.clock_offset_s, -86400 * 366, 86400 * 366);
+  r.integer("tz_index", cam.tz_index, 0, 0xFFFF);
+  for (auto [key, out] : {std::pair{"rs485_1", &cam.rs485_1}, std::pair{"rs485_2", &cam.rs485_2}})
+    r.int_array(key, *out);
   r.flag("cmd", cam.cmd.enabled);
   r.flag("cmd_accept_models", cam.cmd.accept_models);
   r.text("product_model", cam.cmd.product_model);

@@ -84,6 +84,21 @@
 //   svc_after_patch (bool, false)  with "svc": false, start the service svc_restart_ms (2000)
 //                                  after a "patch.bin" came whole by TFTP
 //
+//
+// Factory test (0xFFF5 requests and 0xFFF6 presence probes, answered to the requester):
+//   factory (bool, true)           answer the test requests at all
+//   presence (bool, true)          answer presence probes (never while rebooting)
+//   switch1, switch2 (int, 30)     result values of requests 0 and 7
+//   chip (int, 1), sd (int, 3)     results of requests 2 and 3
+//   reset_press_ms (int, 0)        request 6 is answered (value 1) this long after it came;
+//                                  -1: the key is never pressed
+//   clock_offset_s (int, 0)        the camera's clock runs this far ahead of what was set
+//   tz_index (int, 14)             time-zone index of the clock reply (34 and more: no entry)
+//   rs485_1, rs485_2 ([baud, bits, parity, stop, mode], [3, 3, 0, 0, 0])  the settings
+//                                  records of request 5's reply
+// The clock is UTC as set by the last 0xFFF3 frame (the workstation's clock before any),
+// reported in the camera's zone.
+//
 // A request counts only with identify 0x5ABABABA and a length of 1 up to the bytes that
 // follow; its text ends there or at a NUL. Other datagrams, other "cmd"s and texts that are
 // not a JSON object are only recorded. A modifyDevIp whose ip, netmask or gateway is not a
@@ -163,6 +178,17 @@ struct sim_camera_t {
   // TCP services; cmd's model texts are also run-time state.
   sim_cmd_t cmd;
   sim_svc_t svc;
+
+  // Factory test behaviour, and the clock set by the last 0xFFF3 frame (run-time).
+  bool factory = true;
+  bool presence = true;
+  int switch1 = 30, switch2 = 30, chip = 1, sd = 3;
+  int reset_press_ms = 0;
+  int clock_offset_s = 0;
+  int tz_index = 14;
+  std::array<int, 5> rs485_1{3, 3, 0, 0, 0};
+  std::array<int, 5> rs485_2{3, 3, 0, 0, 0};
+  std::int64_t clock_skew_ms = 0;  // set clock minus the real UTC clock, as of the last 0xFFF3
 
   // Run-time state, not configuration: the address the interface carries now. Both channels
   // readdress it, and a move must delete what is really there.

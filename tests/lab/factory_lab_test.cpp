@@ -1,0 +1,100 @@
+// The factory test against camsim's cameras: several at once, each with its own results, the
+// station camera with its RESET wait.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/core/text.h"
+#include "lab/lab.h"
+#include "net/capture.h"
+#include "net/raw_frame.h"
+#include "testing/factory_test.h"
+
+namespace mardo {
+namespace {
+
+class scripted_factory_prompts : public factory_prompts {
+ public:
+  bool ask(std::string_view text) override {
+    asked = std::string(text);
+    return true;
+  }
+  bool choose_station(const device_list&, int* row) override {
+    *row = station;
+    return true;
+  }
+  bool choose_port(std::string*, std::string*) override { return false; }
+  std::string asked;
+  int station = -1;
+};
+
+TEST(FactoryLab, EveryCameraAtOnceWithItsOwnResultsAndTheStationsReset) {
+  lab::lab_config_t cfg;
+  cfg.cameras.resize(3);
+  cfg.cameras[1].extra_json = R"("switch1":29,"sd":1,"reset_press_ms":-1)";
+  cfg.cameras[2].extra_json = R"("chip":0)";
+  lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  ASSERT_TRUE(load_capture_library());
+  device_state state;
+  std::mutex mutex;
+  std::map<int, std::vector<std::string>> history;
+  state.list.subscribe([&](const list_change_t& c) {
+    if (c.kind != list_change_t::kText || c.column != kColInfo || !c.text) return;
+    std::lock_guard lock(mutex);
+    history[c.row].push_back(ansi_string(*c.text));
+  });
+  {
+    lab::netns_scope in(lab.ws_netns());
+    dev_info_t adapter{};
+    std::snprintf(adapter.acName, sizeof adapter.acName, "%s", lab.ws_ifname(0).c_str());
+    const auto ws_mac = lab.ws_mac(0);
+    std::copy(ws_mac.begin(), ws_mac.end(), adapter.aucMac);
+    state.adapters.assign({adapter});
+    for (int n = 0; n < 3; ++n) {
+      const int row = state.list.add_row();
+      state.list.set_text(row, kColMac, wide_string(format_mac_upper(lab.camera_mac(n).data())));
+      state.list.set_text(row, kColIp, wide_string(lab.camera(n).ip));
+      state.list.set_checked(row, true);
+    }
+    scripted_factory_prompts prompts;
+    prompts.station = 1;
+    factory_station_t station;
+    factory_timing_t quick;
+    quick.item_pause_ms = 0;  // the pauses between items only; every wait for a camera stays
+    std::vector<bool> running;
+    run_factory_test(state, prompts, &station, [&](bool on) { running.push_back(on); }, quick);
+    EXPECT_EQ(prompts.asked, "是否确认开始出厂测试？");
+    EXPECT_EQ(station.row, 1);
+    EXPECT_EQ(running, (std::vector<bool>{true, false}));
+  }
+  auto last = [&](int row) { return ansi_string(state.list.text(row, kColInfo)); };
+  EXPECT_EQ(last(0), "出厂测试成功！");
+  EXPECT_EQ(last(1), "开关量1 SD卡 RESET 测试失败！");
+  EXPECT_EQ(last(2), "加密芯片 测试失败！");
+  const auto& h1 = history[1];
+  EXPECT_NE(std::find(h1.begin(), h1.end(), "SD卡测试失败：已插入但未挂载"), h1.end());
+  EXPECT_NE(std::find(h1.begin(), h1.end(), "请在30秒内按下RESET键"), h1.end());
+  // Only the station camera is asked for the audio loopback and the RESET key.
+  const auto events = lab.events();
+  for (int n = 0; n < 3; ++n) {
+    int audio = 0, reset = 0, clock = 0, reboot = 0;
+    for (const auto& e : events) {
+      if (e.camera != n || e.channel != "raw") continue;
+      if (e.ethertype == 0xFFF5 && e.bytes.size() >= 16 && e.bytes[14] == 4) ++audio;
+      if (e.ethertype == 0xFFF5 && e.bytes.size() >= 16 && e.bytes[14] == 6) ++reset;
+      if (e.ethertype == 0xFFF3 && e.len == 30) ++clock;
+      if (e.ethertype == 0xFFF1) ++reboot;
+    }
+    EXPECT_EQ(audio, n == 1 ? 1 : 0) << n;
+    EXPECT_EQ(reset, n == 1 ? 1 : 0) << n;
+    EXPECT_EQ(clock, 1) << n;
+    EXPECT_EQ(reboot, 1) << n;
+  }
+}
+
+}  // namespace
+}  // namespace mardo
