@@ -389,3 +389,26 @@ TEST(CliLab, ProductModelsSetThenQueryAndTheRefusals) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CliLab, FactoryTestExitsZeroOnlyWhenEveryCameraPassed) {
+  mardo::lab::lab_config_t cfg;
+  cfg.cameras.resize(2);
+  cfg.cameras[1].extra_json = R"("switch2":31)";
+  mardo::lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  // One camera: it is the station camera, and it passes all six items.
+  const cli_run_t one = run_cli(lab, "factory-test --mac 02:00:01:00:00:00");
+  EXPECT_EQ(one.status, 0);
+  ASSERT_FALSE(one.lines.empty());
+  EXPECT_NE(one.lines.back().find("出厂测试成功！ (station)"), std::string::npos) << one.lines.back();
+  // Two without a station: five items each; one fails its second switch input.
+  const cli_run_t both = run_cli(lab, "factory-test --all");
+  EXPECT_EQ(both.status, 1);
+  ASSERT_GE(both.lines.size(), 2u);
+  EXPECT_NE(both.lines[both.lines.size() - 2].find("出厂测试成功！"), std::string::npos);
+  EXPECT_NE(both.lines.back().find("开关量2 测试失败！"), std::string::npos) << both.lines.back();
+}
+
+}  // namespace
