@@ -180,18 +180,15 @@ factory_outcome_t run_factory_worker(device_state& state, int row, const factory
   return out;
 }
 
-void run_factory_test(device_state& state, factory_prompts& prompts, factory_station_t* station,
-                      const std::function<void(bool)>& on_running, const factory_timing_t& timing) {
-  device_list& list = state.list;
-  const int n = list.count();
+bool prepare_factory_test(const device_list& list, factory_prompts& prompts, factory_station_t* station) {
   int ticked = 0;
   int only = -1;
-  for (int r = 0; r < n; ++r)
+  for (int r = 0; r < list.count(); ++r)
     if (list.checked(r)) {
       ++ticked;
       only = r;
     }
-  if (ticked == 0 || !prompts.ask(kAskFactoryTest)) return;
+  if (ticked == 0 || !prompts.ask(kAskFactoryTest)) return false;
   if (ticked == 1) {
     station->row = only;
   } else {
@@ -207,19 +204,30 @@ void run_factory_test(device_state& state, factory_prompts& prompts, factory_sta
       station->rs485 = rs485;
     }
   }
+  return true;
+}
+
+void run_factory_workers(device_state& state, const factory_station_t& station,
+                         const std::function<void(bool)>& on_running, const factory_timing_t& timing) {
+  device_list& list = state.list;
   if (on_running) on_running(true);
   std::vector<std::thread> workers;
-  const factory_station_t chosen = *station;
-  for (int r = 0; r < n; ++r) {
+  for (int r = 0; r < list.count(); ++r) {
     list.set_text(r, kColInfo, u"");
     if (!list.checked(r)) continue;
-    std::thread t = start_worker("factory row " + std::to_string(r), [&state, r, chosen, &timing] {
-      run_factory_worker(state, r, chosen, timing);
+    std::thread t = start_worker("factory row " + std::to_string(r), [&state, r, station, &timing] {
+      run_factory_worker(state, r, station, timing);
     });
     if (t.joinable()) workers.push_back(std::move(t));
   }
   for (std::thread& t : workers) t.join();
   if (on_running) on_running(false);
+}
+
+void run_factory_test(device_state& state, factory_prompts& prompts, factory_station_t* station,
+                      const std::function<void(bool)>& on_running, const factory_timing_t& timing) {
+  if (!prepare_factory_test(state.list, prompts, station)) return;
+  run_factory_workers(state, *station, on_running, timing);
 }
 
 }  // namespace mardo

@@ -54,6 +54,13 @@ class factory_prompts {
   virtual bool choose_port(std::string* port, std::string* rs485) = 0;
 };
 
+// The preparation step alone: false when there is nothing to test or the answer is No.
+bool prepare_factory_test(const device_list& list, factory_prompts& prompts, factory_station_t* station);
+// The run alone: one worker per ticked row, all at once, until the last has ended.
+void run_factory_workers(device_state& state, const factory_station_t& station,
+                         const std::function<void(bool)>& on_running = {},
+                         const factory_timing_t& timing = kFactoryTiming);
+
 // The preparation step and the run: question, station and port, one worker per ticked row,
 // all at once; returns when every worker has ended. on_running(true/false) brackets the run
 // (the window disables button 1023 meanwhile). The station is left in *station.

@@ -1,6 +1,8 @@
 #include "app/window/config_dialogs.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
@@ -110,6 +112,48 @@ manual_entry_fields_t CAddDlg::fields() const {
   auto text = [this](int id) { return s(static_cast<QLineEdit*>(control(id))->text()); };
   return {text(kIdMacEdit), text(kIdIpEdit), count_};
 }
+
+CDevDlg::CDevDlg(QWidget* parent, const device_list& list)
+    : field_dialog(parent, QStringLiteral("设备")) {
+  auto* label = new QLabel(QStringLiteral("当前选中多台设备，请选择连接了音频和串口的那台设备"), this);
+  static_cast<QVBoxLayout*>(layout())->insertWidget(0, label);
+  auto* combo = new QComboBox(this);
+  combo->setObjectName(QStringLiteral("1001"));
+  for (int r = 0; r < list.count(); ++r)
+    if (list.checked(r))
+      combo->addItem(QString::fromStdU16String(list.text(r, kColMac)) + QStringLiteral(" ") +
+                         QString::fromStdU16String(list.text(r, kColIp)),
+                     r);
+  combo->setCurrentIndex(-1);  // nothing preselected
+  static_cast<QVBoxLayout*>(layout())->insertWidget(1, combo);
+  finish_layout();
+}
+
+int CDevDlg::result_row() const {
+  const auto* combo = static_cast<QComboBox*>(control(1001));
+  return combo->currentIndex() < 0 ? -1 : combo->currentData().toInt();
+}
+
+CComDlg::CComDlg(QWidget* parent, const std::vector<std::string>& ports)
+    : field_dialog(parent, QStringLiteral("串口")) {
+  auto* form = new QFormLayout();
+  auto* com = new QComboBox(this);
+  com->setObjectName(QStringLiteral("1026"));
+  for (const std::string& p : ports) com->addItem(q(p));
+  auto* camera = new QComboBox(this);
+  camera->setObjectName(QStringLiteral("1031"));
+  camera->addItems({QStringLiteral("RS485-1"), QStringLiteral("RS485-2")});
+  form->addRow(QStringLiteral("COM口:"), com);
+  form->addRow(QStringLiteral("选择串口:"), camera);
+  static_cast<QVBoxLayout*>(layout())->insertLayout(0, form);
+  has_ports_ = com->count() > 0;
+  com->setCurrentIndex(com->count() - 1);
+  camera->setCurrentIndex(0);
+  finish_layout();
+}
+
+std::string CComDlg::port() const { return s(static_cast<QComboBox*>(control(1026))->currentText()); }
+std::string CComDlg::rs485() const { return s(static_cast<QComboBox*>(control(1031))->currentText()); }
 
 CSetProduct::CSetProduct(QWidget* parent, choose_fn choose)
     : field_dialog(parent, QStringLiteral("设置产品型号")) {

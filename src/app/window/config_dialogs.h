@@ -5,6 +5,10 @@
 #include <QString>
 
 #include <functional>
+#include <string>
+#include <vector>
+
+#include "app/core/device_list.h"
 
 #include "config/config_prompts.h"
 #include "testing/product_model.h"
@@ -59,6 +63,26 @@ class CAddDlg final : public field_dialog {
  private:
   box_fn box_;
   int count_ = 1;
+};
+
+// CDevDlg (133): the ticked rows as "MAC IP"; "确定" gives the picked row, −1 when none.
+class CDevDlg final : public field_dialog {
+ public:
+  CDevDlg(QWidget* parent, const device_list& list);
+  int result_row() const;
+};
+
+// CComDlg (134): the workstation's serial ports (the last one preselected) and the camera's
+// port. has_ports() false: there is nothing to choose, and the caller does not show it.
+class CComDlg final : public field_dialog {
+ public:
+  CComDlg(QWidget* parent, const std::vector<std::string>& ports);
+  bool has_ports() const { return has_ports_; }
+  std::string port() const;
+  std::string rs485() const;
+
+ private:
+  bool has_ports_ = false;
 };
 
 // CSetProduct (135): the two model texts and the package path; "浏览" (1037) picks the file

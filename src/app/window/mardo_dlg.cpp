@@ -269,7 +269,7 @@ void CMardoDlg::create_controls() {
       {kIdDeleteLogs, &window_config::on_delete_logs}, {kIdAddManual, &window_config::on_add_manual},
       {kIdDeleteRows, &window_config::on_delete_rows}, {kIdDeleteAll, &window_config::on_delete_all},
       {kIdExportMac, &window_config::on_export},       {kIdSetModel, &window_config::on_set_product},
-      {kIdQueryModel, &window_config::on_query_product}};
+      {kIdQueryModel, &window_config::on_query_product}, {kIdFactoryTest, &window_config::on_factory_test}};
   for (const auto& [id, handler] : config_buttons)
     connect(static_cast<QPushButton*>(controls_.at(id)), &QPushButton::clicked, this,
             [this, handler = handler] { (config_.get()->*handler)(); });

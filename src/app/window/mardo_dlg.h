@@ -14,6 +14,8 @@
 #include <map>
 #include <memory>
 #include <string_view>
+#include <string>
+#include <vector>
 
 #include "app/core/device_table.h"
 #include "app/window/console_view.h"
@@ -99,6 +101,8 @@ struct dlg_hooks_t {
   std::function<bool(QWidget* parent, const QString& caption, const QString& text)> question;
   // Runs a modal dialog; true when it was accepted. Default: exec().
   std::function<bool(QDialog& dialog)> run_dialog;
+  // The workstation's serial port names. Default: the system's own list.
+  std::function<std::vector<std::string>()> serial_ports;
 };
 
 class CMardoDlg final : public QDialog, public search_window {

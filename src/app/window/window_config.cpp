@@ -6,6 +6,7 @@
 #include <QTableView>
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 
 #include "app/core/worker_thread.h"
@@ -16,7 +17,9 @@
 #include "config/mac_export.h"
 #include "config/maintenance.h"
 #include "config/manual_entry.h"
+#include "testing/factory_test.h"
 #include "testing/product_model.h"
+#include "testing/serial_port.h"
 
 namespace mardo {
 namespace {
@@ -33,6 +36,7 @@ window_config::~window_config() {
   if (batch_.joinable()) batch_.join();
   for (std::thread& t : product_jobs_)
     if (t.joinable()) t.join();
+  if (factory_.joinable()) factory_.join();
 }
 
 bool window_config::ask(std::string_view text) {
@@ -145,6 +149,66 @@ void window_config::on_query_product() {
   for (int r = 0; r < list.count() && !any; ++r) any = list.checked(r);
   if (!any) return;
   product_jobs_.push_back(start_worker("query product", [this] { query_product_models(dlg_.state()); }));
+}
+
+namespace {
+
+// The preparation's answers from the window's dialogs, on the GUI thread.
+class window_factory_prompts final : public factory_prompts {
+ public:
+  window_factory_prompts(CMardoDlg& dlg, const dlg_hooks_t& hooks) : dlg_(dlg), hooks_(hooks) {}
+  bool ask(std::string_view text) override {
+    return hooks_.question(&dlg_, dlg_.windowTitle(), QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  }
+  bool choose_station(const device_list& list, int* row) override {
+    CDevDlg dialog(&dlg_, list);
+    if (!hooks_.run_dialog(dialog)) return false;
+    *row = dialog.result_row();
+    return true;
+  }
+  bool choose_port(std::string* port, std::string* rs485) override {
+    CComDlg dialog(&dlg_, hooks_.serial_ports ? hooks_.serial_ports() : list_serial_ports());
+    // Nothing to choose: the dialog ends by itself.
+    if (!dialog.has_ports() || !hooks_.run_dialog(dialog)) return false;
+    *port = dialog.port();
+    *rs485 = dialog.rs485();
+    return true;
+  }
+
+ private:
+  CMardoDlg& dlg_;
+  const dlg_hooks_t& hooks_;
+};
+
+}  // namespace
+
+void window_config::on_factory_test() {
+  if (factory_running_) return;
+  dlg_.update_data(true);
+  window_factory_prompts prompts(dlg_, hooks_);
+  factory_station_t station;
+  station.rs485 = dlg_.test_rs485_port[0] ? dlg_.test_rs485_port : "RS485-1";
+  if (!prepare_factory_test(dlg_.state().list, prompts, &station)) return;
+  dlg_.test_station_row = station.row;
+  std::snprintf(dlg_.test_com_port, sizeof dlg_.test_com_port, "%s", station.com_port.c_str());
+  std::snprintf(dlg_.test_rs485_port, sizeof dlg_.test_rs485_port, "%s", station.rs485.c_str());
+  if (factory_.joinable()) factory_.join();
+  factory_running_ = true;
+  QWidget* button = dlg_.control(kIdFactoryTest);
+  button->setEnabled(false);
+  factory_ = start_worker("factory test", [this, station, button] {
+    run_factory_workers(dlg_.state(), station);
+    QMetaObject::invokeMethod(
+        &dlg_, [this, button] {
+          factory_running_ = false;
+          button->setEnabled(true);
+        },
+        Qt::QueuedConnection);
+  });
+  if (!factory_.joinable()) {
+    factory_running_ = false;
+    button->setEnabled(true);
+  }
 }
 
 }  // namespace mardo

@@ -37,6 +37,9 @@ class window_config final : public config_prompts {
   // 1033 and 1034: the dialog on the GUI thread, the cameras on a thread of their own.
   void on_set_product();
   void on_query_product();
+  // 1023: the question and the choosers on the GUI thread, the cameras on a thread of their
+  // own with the button off until the last has ended.
+  void on_factory_test();
   bool batch_running() const { return batch_running_.load(); }
 
   bool ask(std::string_view text) override;
@@ -52,6 +55,8 @@ class window_config final : public config_prompts {
   const dlg_hooks_t& hooks_;
   std::thread batch_;
   std::vector<std::thread> product_jobs_;
+  std::thread factory_;
+  std::atomic<bool> factory_running_{false};
   std::atomic<bool> batch_running_{false};
 };
 

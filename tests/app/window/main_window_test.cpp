@@ -637,6 +637,57 @@ TEST(MainWindowConfig, SetProductTakesTheDialogsTextsAndCancelSendsNothing) {
   EXPECT_TRUE(wait_for([&] { return text_of(*window, 0, kColInfo) == QStringLiteral("设置失败"); }, 5000));
 }
 
+TEST(MainWindowFactory, ChoosersAppearOnlyWhenNeededAndCancellingEachLeavesNoPort) {
+  struct row_t {
+    int ticked;
+    std::vector<std::string> ports;
+    bool pick;       // the device chooser picks its second entry and is accepted
+    bool accept_com;
+    QStringList shown;
+    int station;
+    std::string port;
+  };
+  const std::vector<row_t> rows = {
+      {1, {"/dev/ttyS0", "/dev/ttyS1"}, false, false, {QStringLiteral("串口")}, 0, ""},
+      {1, {"/dev/ttyS0", "/dev/ttyS1"}, false, true, {QStringLiteral("串口")}, 0, "/dev/ttyS1"},
+      {1, {}, false, true, {}, 0, ""},  // no ports: nothing to choose
+      {2, {"/dev/ttyS0"}, false, false, {QStringLiteral("设备")}, -1, ""},
+      {2, {"/dev/ttyS0"}, true, false, {QStringLiteral("设备"), QStringLiteral("串口")}, 1, ""},
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(i);
+    const row_t& r = rows[i];
+    QStringList shown;
+    QString preselected;
+    dlg_hooks_t hooks = gui_test::quiet_hooks();
+    hooks.question = [](QWidget*, const QString&, const QString&) { return true; };
+    hooks.serial_ports = [&] { return r.ports; };
+    hooks.run_dialog = [&](QDialog& dialog) {
+      shown << dialog.windowTitle();
+      if (auto* devices = dialog.findChild<QComboBox*>(QStringLiteral("1001"))) {
+        EXPECT_EQ(devices->currentIndex(), -1);
+        if (!r.pick) return false;
+        devices->setCurrentIndex(1);
+        return true;
+      }
+      preselected = dialog.findChild<QComboBox*>(QStringLiteral("1026"))->currentText();
+      return r.accept_com;
+    };
+    auto window = shown_window(hooks);
+    gui_test::add_rows(window->state(), 2);
+    for (int k = 0; k < r.ticked; ++k) window->state().list.set_checked(k, true);
+    window->config().on_factory_test();
+    EXPECT_EQ(shown, r.shown);
+    EXPECT_EQ(window->test_station_row, r.station);
+    EXPECT_EQ(std::string(window->test_com_port), r.port);
+    if (r.shown.contains(QStringLiteral("串口"))) {
+      EXPECT_EQ(preselected.toStdString(), r.ports.back());
+    }
+    auto* button = control<QPushButton>(*window, kIdFactoryTest);
+    EXPECT_TRUE(wait_for([&] { return button->isEnabled(); }, 5000));
+  }
+}
+
 // ---- show algorithm version (check box 1032) ----
 
 TEST(MainWindowShowAlgo, CheckBoxRedisplaysTheVersionColumnOfEveryRow) {
