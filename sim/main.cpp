@@ -18,6 +18,7 @@
 #include "event_log.h"
 #include "mc_channel.h"
 #include "raw_channel.h"
+#include "rs485_channel.h"
 #include "tcp_channel.h"
 #include "tftp_channel.h"
 #include "sim_config.h"
@@ -99,6 +100,11 @@ int main(int argc, char** argv) {
   }
   mardo::sim::tcp_channel tcp(config->cameras, loop, log);
   if (!tcp.open(&error)) {
+    std::fprintf(stderr, "camsim: %s\n", error.c_str());
+    return 1;
+  }
+  mardo::sim::rs485_channel rs485(config->cameras, loop, log);
+  if (!rs485.open(&error)) {
     std::fprintf(stderr, "camsim: %s\n", error.c_str());
     return 1;
   }

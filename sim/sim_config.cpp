@@ -267,6 +267,7 @@ std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::str
   r.integer("tz_index", cam.tz_index, 0, 0xFFFF);
   for (auto [key, out] : {std::pair{"rs485_1", &cam.rs485_1}, std::pair{"rs485_2", &cam.rs485_2}})
     r.int_array(key, *out);
+  r.text("rs485_pty", cam.rs485_pty);
   r.flag("cmd", cam.cmd.enabled);
   r.flag("cmd_accept_models", cam.cmd.accept_models);
   r.text("product_model", cam.cmd.product_model);

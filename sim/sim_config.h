@@ -96,6 +96,7 @@
 //   tz_index (int, 14)             time-zone index of the clock reply (34 and more: no entry)
 //   rs485_1, rs485_2 ([baud, bits, parity, stop, mode], [3, 3, 0, 0, 0])  the settings
 //                                  records of request 5's reply
+//   rs485_pty (string, "")         a link to create to the camera's RS485 port (rs485_channel.h)
 // The clock is UTC as set by the last 0xFFF3 frame (the workstation's clock before any),
 // reported in the camera's zone.
 //
@@ -188,6 +189,7 @@ struct sim_camera_t {
   int tz_index = 14;
   std::array<int, 5> rs485_1{3, 3, 0, 0, 0};
   std::array<int, 5> rs485_2{3, 3, 0, 0, 0};
+  std::string rs485_pty;
   std::int64_t clock_skew_ms = 0;  // set clock minus the real UTC clock, as of the last 0xFFF3
 
   // Run-time state, not configuration: the address the interface carries now. Both channels

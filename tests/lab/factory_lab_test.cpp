@@ -2,7 +2,10 @@
 // station camera with its RESET wait.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <map>
+#include <thread>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -94,6 +97,63 @@ TEST(FactoryLab, EveryCameraAtOnceWithItsOwnResultsAndTheStationsReset) {
     EXPECT_EQ(clock, 1) << n;
     EXPECT_EQ(reboot, 1) << n;
   }
+}
+
+}  // namespace
+}  // namespace mardo
+
+namespace mardo {
+namespace {
+
+// The RS485 item through a pseudo-terminal camsim holds for each station camera: the loopback
+// passes once the workstation's end is set from the camera's own record; a record without a
+// table entry, or a port that cannot be opened, fails the item only.
+TEST(FactoryLab, Rs485ItemOverTheCamerasPseudoTerminal) {
+  char tmpl[] = "/tmp/mardo-rs485-XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  lab::lab_config_t cfg;
+  cfg.cameras.resize(3);
+  cfg.cameras[0].extra_json = R"("rs485_pty":")" + dir + R"(/cam0","rs485_1":[6,3,0,0,0])";
+  cfg.cameras[1].extra_json = R"("rs485_pty":")" + dir + R"(/cam1","rs485_2":[9,3,0,0,0])";
+  cfg.cameras[2].extra_json = R"("rs485_pty":")" + dir + R"(/cam2")";
+  lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  ASSERT_TRUE(load_capture_library());
+  device_state state;
+  std::vector<factory_outcome_t> out(3);
+  {
+    lab::netns_scope in(lab.ws_netns());
+    dev_info_t adapter{};
+    std::snprintf(adapter.acName, sizeof adapter.acName, "%s", lab.ws_ifname(0).c_str());
+    const auto ws_mac = lab.ws_mac(0);
+    std::copy(ws_mac.begin(), ws_mac.end(), adapter.aucMac);
+    state.adapters.assign({adapter});
+    for (int n = 0; n < 3; ++n) {
+      const int row = state.list.add_row();
+      state.list.set_text(row, kColMac, wide_string(format_mac_upper(lab.camera_mac(n).data())));
+      state.list.set_text(row, kColIp, wide_string(lab.camera(n).ip));
+    }
+    const factory_station_t stations[3] = {{0, dir + "/cam0", "RS485-1"},
+                                           {1, dir + "/cam1", "RS485-2"},
+                                           {2, dir + "/missing", "RS485-1"}};
+    factory_timing_t quick;
+    quick.item_pause_ms = 0;
+    std::vector<std::thread> workers;
+    for (int n = 0; n < 3; ++n)
+      workers.emplace_back([&, n] { out[static_cast<std::size_t>(n)] = run_factory_worker(state, n, stations[n], quick); });
+    for (auto& w : workers) w.join();
+  }
+  EXPECT_EQ(out[0].verdict, "出厂测试成功！");
+  EXPECT_EQ(out[0].tested, kItemCount);
+  EXPECT_EQ(out[1].verdict, "RS485 测试失败！");
+  EXPECT_EQ(out[2].verdict, "RS485 测试失败！");
+  // The first camera's port saw the text and its NUL, and answered it unchanged.
+  bool echoed = false;
+  for (const auto& e : lab.events())
+    if (e.camera == 0 && e.channel == "rs485-sent")
+      echoed = e.bytes == std::vector<std::uint8_t>{'K', 'T', 'O', ' ', 'R', 'S', '4', '8', '5', ' ', 't', 'e', 's', 't', '1', 0};
+  EXPECT_TRUE(echoed);
+  rmdir(dir.c_str());
 }
 
 }  // namespace
