@@ -37,8 +37,11 @@ class scripted_factory_prompts : public factory_prompts {
 TEST(FactoryLab, EveryCameraAtOnceWithItsOwnResultsAndTheStationsReset) {
   lab::lab_config_t cfg;
   cfg.cameras.resize(3);
+  // A camera in UTC+8 reports its clock in its zone: the zone is applied and it passes.
+  cfg.cameras[0].extra_json = R"("tz_index":27)";
   cfg.cameras[1].extra_json = R"("switch1":29,"sd":1,"reset_press_ms":-1)";
-  cfg.cameras[2].extra_json = R"("chip":0)";
+  // Never back from the reboot: 22 probes, then the clock is asked all the same.
+  cfg.cameras[2].extra_json = R"("chip":0,"presence":false)";
   lab::Lab lab(cfg);
   LAB_REQUIRE(lab);
   ASSERT_TRUE(load_capture_library());
@@ -84,14 +87,18 @@ TEST(FactoryLab, EveryCameraAtOnceWithItsOwnResultsAndTheStationsReset) {
   // Only the station camera is asked for the audio loopback and the RESET key.
   const auto events = lab.events();
   for (int n = 0; n < 3; ++n) {
-    int audio = 0, reset = 0, clock = 0, reboot = 0;
+    int audio = 0, reset = 0, clock = 0, reboot = 0, probes = 0, clock_requests = 0;
     for (const auto& e : events) {
       if (e.camera != n || e.channel != "raw") continue;
       if (e.ethertype == 0xFFF5 && e.bytes.size() >= 16 && e.bytes[14] == 4) ++audio;
       if (e.ethertype == 0xFFF5 && e.bytes.size() >= 16 && e.bytes[14] == 6) ++reset;
       if (e.ethertype == 0xFFF3 && e.len == 30) ++clock;
       if (e.ethertype == 0xFFF1) ++reboot;
+      if (e.ethertype == 0xFFF6) ++probes;
+      if (e.ethertype == 0xFFF5 && e.bytes.size() >= 16 && e.bytes[14] == 1) ++clock_requests;
     }
+    EXPECT_EQ(probes, n == 2 ? 22 : 1) << n;
+    EXPECT_EQ(clock_requests, 1) << n;
     EXPECT_EQ(audio, n == 1 ? 1 : 0) << n;
     EXPECT_EQ(reset, n == 1 ? 1 : 0) << n;
     EXPECT_EQ(clock, 1) << n;
