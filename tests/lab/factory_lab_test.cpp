@@ -42,6 +42,9 @@ TEST(FactoryLab, EveryCameraAtOnceWithItsOwnResultsAndTheStationsReset) {
   cfg.cameras[1].extra_json = R"("switch1":29,"sd":1,"reset_press_ms":-1)";
   // Never back from the reboot: 22 probes, then the clock is asked all the same.
   cfg.cameras[2].extra_json = R"("chip":0,"presence":false)";
+  // Ten minutes ahead: every one of the 20 attempts is off by more than 89 s.
+  cfg.cameras.emplace_back();
+  cfg.cameras[3].extra_json = R"("clock_offset_s":600)";
   lab::Lab lab(cfg);
   LAB_REQUIRE(lab);
   ASSERT_TRUE(load_capture_library());
@@ -60,7 +63,7 @@ TEST(FactoryLab, EveryCameraAtOnceWithItsOwnResultsAndTheStationsReset) {
     const auto ws_mac = lab.ws_mac(0);
     std::copy(ws_mac.begin(), ws_mac.end(), adapter.aucMac);
     state.adapters.assign({adapter});
-    for (int n = 0; n < 3; ++n) {
+    for (int n = 0; n < 4; ++n) {
       const int row = state.list.add_row();
       state.list.set_text(row, kColMac, wide_string(format_mac_upper(lab.camera_mac(n).data())));
       state.list.set_text(row, kColIp, wide_string(lab.camera(n).ip));
@@ -70,7 +73,10 @@ TEST(FactoryLab, EveryCameraAtOnceWithItsOwnResultsAndTheStationsReset) {
     prompts.station = 1;
     factory_station_t station;
     factory_timing_t quick;
-    quick.item_pause_ms = 0;  // the pauses between items only; every wait for a camera stays
+    // The pauses between items and between clock attempts only; every wait for a camera, and
+    // the 20 attempts, stay.
+    quick.item_pause_ms = 0;
+    quick.clock_retry_ms = 0;
     std::vector<bool> running;
     run_factory_test(state, prompts, &station, [&](bool on) { running.push_back(on); }, quick);
     EXPECT_EQ(prompts.asked, "是否确认开始出厂测试？");
@@ -81,6 +87,7 @@ TEST(FactoryLab, EveryCameraAtOnceWithItsOwnResultsAndTheStationsReset) {
   EXPECT_EQ(last(0), "出厂测试成功！");
   EXPECT_EQ(last(1), "开关量1 SD卡 RESET 测试失败！");
   EXPECT_EQ(last(2), "加密芯片 测试失败！");
+  EXPECT_EQ(last(3), "RTC 测试失败！");
   const auto& h1 = history[1];
   EXPECT_NE(std::find(h1.begin(), h1.end(), "SD卡测试失败：已插入但未挂载"), h1.end());
   EXPECT_NE(std::find(h1.begin(), h1.end(), "请在30秒内按下RESET键"), h1.end());
