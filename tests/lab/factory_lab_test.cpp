@@ -19,6 +19,21 @@
 namespace mardo {
 namespace {
 
+// The workstation's lab adapter and a row per camera, as a search would leave them.
+void add_lab_rows(const lab::Lab& lab, device_state& state, int cameras, bool ticked) {
+  dev_info_t adapter{};
+  std::snprintf(adapter.acName, sizeof adapter.acName, "%s", lab.ws_ifname(0).c_str());
+  const auto ws_mac = lab.ws_mac(0);
+  std::copy(ws_mac.begin(), ws_mac.end(), adapter.aucMac);
+  state.adapters.assign({adapter});
+  for (int n = 0; n < cameras; ++n) {
+    const int row = state.list.add_row();
+    state.list.set_text(row, kColMac, wide_string(format_mac_upper(lab.camera_mac(n).data())));
+    state.list.set_text(row, kColIp, wide_string(lab.camera(n).ip));
+    state.list.set_checked(row, ticked);
+  }
+}
+
 class scripted_factory_prompts : public factory_prompts {
  public:
   bool ask(std::string_view text) override {
@@ -58,17 +73,7 @@ TEST(FactoryLab, EveryCameraAtOnceWithItsOwnResultsAndTheStationsReset) {
   });
   {
     lab::netns_scope in(lab.ws_netns());
-    dev_info_t adapter{};
-    std::snprintf(adapter.acName, sizeof adapter.acName, "%s", lab.ws_ifname(0).c_str());
-    const auto ws_mac = lab.ws_mac(0);
-    std::copy(ws_mac.begin(), ws_mac.end(), adapter.aucMac);
-    state.adapters.assign({adapter});
-    for (int n = 0; n < 4; ++n) {
-      const int row = state.list.add_row();
-      state.list.set_text(row, kColMac, wide_string(format_mac_upper(lab.camera_mac(n).data())));
-      state.list.set_text(row, kColIp, wide_string(lab.camera(n).ip));
-      state.list.set_checked(row, true);
-    }
+    add_lab_rows(lab, state, 4, true);
     scripted_factory_prompts prompts;
     prompts.station = 1;
     factory_station_t station;
@@ -137,16 +142,7 @@ TEST(FactoryLab, Rs485ItemOverTheCamerasPseudoTerminal) {
   std::vector<factory_outcome_t> out(3);
   {
     lab::netns_scope in(lab.ws_netns());
-    dev_info_t adapter{};
-    std::snprintf(adapter.acName, sizeof adapter.acName, "%s", lab.ws_ifname(0).c_str());
-    const auto ws_mac = lab.ws_mac(0);
-    std::copy(ws_mac.begin(), ws_mac.end(), adapter.aucMac);
-    state.adapters.assign({adapter});
-    for (int n = 0; n < 3; ++n) {
-      const int row = state.list.add_row();
-      state.list.set_text(row, kColMac, wide_string(format_mac_upper(lab.camera_mac(n).data())));
-      state.list.set_text(row, kColIp, wide_string(lab.camera(n).ip));
-    }
+    add_lab_rows(lab, state, 3, false);
     const factory_station_t stations[3] = {{0, dir + "/cam0", "RS485-1"},
                                            {1, dir + "/cam1", "RS485-2"},
                                            {2, dir + "/missing", "RS485-1"}};
