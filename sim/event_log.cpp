@@ -31,8 +31,12 @@ std::vector<std::uint8_t> crc32_be(std::span<const std::uint8_t> file) {
   uLong crc = crc32(0L, Z_NULL, 0);
   // zlib takes at most 4 GiB per call; a camera's file is far smaller.
   crc = crc32(crc, file.data(), static_cast<uInt>(file.size()));
-  return {static_cast<std::uint8_t>(crc >> 24), static_cast<std::uint8_t>(crc >> 16),
-          static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)};
+  return be32_bytes(static_cast<std::uint32_t>(crc));
+}
+
+std::vector<std::uint8_t> be32_bytes(std::uint32_t v) {
+  return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+          static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
 }
 
 std::string format_raw_event(std::uint64_t t_ms, int camera, const mac_t& camera_mac,

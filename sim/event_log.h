@@ -31,6 +31,8 @@ std::string hex_text(std::span<const std::uint8_t> bytes);
 // A received file's CRC-32 as four big-endian bytes: the "hex" of a "...-file" line, so a
 // test compares what arrived with what it sent without the log carrying the file.
 std::vector<std::uint8_t> crc32_be(std::span<const std::uint8_t> file);
+// A CRC-32 already computed, as those four bytes.
+std::vector<std::uint8_t> be32_bytes(std::uint32_t value);
 
 // One line (with its line feed) describing a raw frame; `wire_len` may exceed bytes.size()
 // when the frame was cut on receipt.

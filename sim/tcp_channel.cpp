@@ -180,12 +180,8 @@ bool tcp_channel::serve(connection_t& c) {
       if (!piece || h->position == 2 || h->position == 3)
         log(c, "svc", "src", piece ? message.first(kSvcHeaderSize) : message, message.size());
       svc_reaction_t r = react_to_svc(cam.svc, c.svc, message);
-      if (r.image_crc) {
-        const std::uint32_t crc = *r.image_crc;
-        const std::uint8_t be[4] = {static_cast<std::uint8_t>(crc >> 24), static_cast<std::uint8_t>(crc >> 16),
-                                    static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)};
-        log(c, r.image_intact ? "svc-image" : "svc-image-bad", "src", be, r.image_length);
-      }
+      if (r.image_crc)
+        log(c, r.image_intact ? "svc-image" : "svc-image-bad", "src", be32_bytes(*r.image_crc), r.image_length);
       for (const auto& a : r.answers) {
         c.out.insert(c.out.end(), a.begin(), a.end());
         log(c, "svc-sent", "dst", a, a.size());

@@ -14,9 +14,7 @@ std::uint32_t next_run_address(std::uint32_t address) {
 }
 
 bool ask_batch_ip(const device_list& list, config_prompts& prompts, batch_ip_fields_t& fields) {
-  bool any = false;
-  for (int r = 0; r < list.count() && !any; ++r) any = list.checked(r);
-  return any && prompts.edit_batch_ip(fields);
+  return any_checked(list) && prompts.edit_batch_ip(fields);
 }
 
 void run_batch_ip(device_state& state, const batch_ip_fields_t& fields,
@@ -40,10 +38,7 @@ void run_batch_ip(device_state& state, const batch_ip_fields_t& fields,
       // Texts rebuilt from the parsed values: what is not an address goes as 255.255.255.255.
       const std::string ip = dotted_text(next);
       const std::string request = modify_ip_request(mac, ip, dotted_text(netmask), dotted_text(gateway));
-      std::string camera_mac = mac;
-      for (char& c : camera_mac)
-        if (c == '-') c = ':';
-      step.confirmed = mc_exchange(adapter->acIpAddr[0], camera_mac.c_str(), request.c_str()) == 1;
+      step.confirmed = mc_exchange(adapter->acIpAddr[0], camera_mac_text(mac).c_str(), request.c_str()) == 1;
       if (step.confirmed) list.set_text(r, kColIp, wide_string(ip));
       list.set_text(r, kColInfo, wide_string(step.confirmed ? kTextIpChanged : kTextIpChangeFailed));
     }

@@ -29,13 +29,17 @@ std::string dotted_text(std::uint32_t address) {
   return out;
 }
 
-std::string modify_ip_request(std::string_view mac_text, std::string_view ip,
-                              std::string_view netmask, std::string_view gateway) {
+std::string camera_mac_text(std::string_view mac_text) {
   std::string mac(mac_text);
   for (char& c : mac)
     if (c == '-') c = ':';
+  return mac;
+}
+
+std::string modify_ip_request(std::string_view mac_text, std::string_view ip,
+                              std::string_view netmask, std::string_view gateway) {
   std::string out = "{\n\"cmd\":\"modifyDevIp\",\n\"mac\":\"";
-  out += mac;
+  out += camera_mac_text(mac_text);
   out += "\",\n\"ip\":\"";
   out += ip;
   out += "\",\n\"netmask\":\"";
@@ -96,10 +100,7 @@ bool apply_ip_change(device_state& state, int row, const ip_fields_t& fields, bo
   if (!adapter) return false;
   if (state.addrs.lookup(mac)) {
     const std::string request = modify_ip_request(mac, fields.ip, fields.netmask, fields.gateway);
-    std::string camera_mac = mac;
-    for (char& c : camera_mac)
-      if (c == '-') c = ':';
-    const bool ok = mc_exchange(adapter->acIpAddr[0], camera_mac.c_str(), request.c_str()) == 1;
+    const bool ok = mc_exchange(adapter->acIpAddr[0], camera_mac_text(mac).c_str(), request.c_str()) == 1;
     if (ok) list.set_text(row, kColIp, wide_string(fields.ip));
     list.set_text(row, kColInfo, wide_string(ok ? kTextIpChanged : kTextIpChangeFailed));
     if (confirmed) *confirmed = ok;

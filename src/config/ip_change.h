@@ -24,7 +24,10 @@ inline constexpr const char* kIpQueryFilter = "ether proto 0xFFF8";
 std::uint32_t dotted_value(std::string_view text);
 std::string dotted_text(std::uint32_t address);
 
-// The multicast request, seven lines, nothing escaped; every "-" of the MAC text becomes ":".
+// The MAC text as the multicast request and its answer carry it: every "-" becomes ":".
+std::string camera_mac_text(std::string_view mac_text);
+
+// The multicast request, seven lines, nothing escaped, with camera_mac_text of the row's MAC.
 std::string modify_ip_request(std::string_view mac_text, std::string_view ip,
                               std::string_view netmask, std::string_view gateway);
 

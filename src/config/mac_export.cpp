@@ -38,9 +38,7 @@ std::string export_content(const device_list& list) {
 export_result_t export_macs(const device_list& list, const std::string& folder,
                             const std::tm& local) {
   export_result_t result;
-  bool any = false;
-  for (int r = 0; r < list.count() && !any; ++r) any = list.checked(r);
-  if (!any) return result;
+  if (!any_checked(list)) return result;
   result.path = export_file_path(folder, local);
   const std::string content = export_content(list);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(result.path.c_str(), "wb"),

@@ -11,12 +11,6 @@
 namespace mardo {
 namespace {
 
-bool any_checked(const device_list& list) {
-  for (int r = 0; r < list.count(); ++r)
-    if (list.checked(r)) return true;
-  return false;
-}
-
 // One frame per ticked row; an adapter outside the table ends the loop there.
 int send_command(device_state& state, std::span<const std::uint8_t> command) {
   device_list& list = state.list;

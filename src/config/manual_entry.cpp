@@ -87,9 +87,7 @@ void add_manual_devices(device_list& list, config_prompts& prompts) {
 }
 
 void delete_checked_rows(device_list& list, config_prompts& prompts) {
-  bool any = false;
-  for (int r = 0; r < list.count() && !any; ++r) any = list.checked(r);
-  if (!any || !prompts.ask(kAskDelete)) return;
+  if (!any_checked(list) || !prompts.ask(kAskDelete)) return;
   for (int r = list.count() - 1; r >= 0; --r)
     if (list.checked(r)) list.delete_row(r);
 }

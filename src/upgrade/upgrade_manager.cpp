@@ -17,6 +17,7 @@
 #include "net/sockets.h"
 #include "upgrade/choice.h"
 #include "upgrade/package.h"
+#include "upgrade/package_kind.h"
 #include "upgrade/rules.h"
 #include "upgrade/tftp_transfer.h"
 #include "upgrade/zip_reader.h"
@@ -153,37 +154,23 @@ void run_zip_route(run_t& run, const std::u16string& path) {
 }
 
 void run_plain_route(run_t& run, const std::u16string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(ansi_string(path).c_str(), "rb"),
-                                                         &std::fclose);
-  if (!file) return;
-  std::fseek(file.get(), 0, SEEK_END);
-  const long size = std::ftell(file.get());
-  std::fseek(file.get(), 0, SEEK_SET);
-  if (size < 0 || size > INT32_MAX) return;
-  std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size) + 1]);
-  if (!bytes) return;
-  const int count =
-      static_cast<int>(std::fread(bytes.get(), 1, static_cast<std::size_t>(size), file.get()));
-  file.reset();
-  const bool full = package_is_full({bytes.get(), static_cast<std::size_t>(count)});
+  file_bytes_t file;
+  // The tasks count bytes in an int.
+  if (!read_plain_package(ansi_string(path), file) || file.size() > INT32_MAX) return;
+  const std::uint8_t* bytes = file.bytes().data();
+  const int count = static_cast<int>(file.size());
+  const bool full = package_is_full(file.bytes());
   device_list& list = run.list();
   for (int r = 0; r < static_cast<int>(run.tasks.size()); ++r) {
     list.set_text(r, kColInfo, u"");
     if (!list.checked(r)) continue;
     ++run.ticked;
     if (full)
-      start_session(run, r, bytes.get(), count);
+      start_session(run, r, bytes, count);
     else
-      start_transfer(run, r, path, bytes.get(), count);
+      start_transfer(run, r, path, bytes, count);
   }
   join_all(run);
-}
-
-// The text after the last '.', or nothing when there is no '.'.
-std::optional<std::u16string> extension_of(const std::u16string& path) {
-  const std::size_t dot = path.rfind(u'.');
-  if (dot == std::u16string::npos) return std::nullopt;
-  return path.substr(dot + 1);
 }
 
 // Steps 3 to 7 of a run; every worker has ended when it returns.
@@ -204,12 +191,14 @@ void serve_package(run_t& run, const std::u16string& path) {
   } catch (const std::bad_alloc&) {
     return host.message_box(kTextNoHandleMemory, kCaptionNotice);
   }
-  const std::optional<std::u16string> ext = extension_of(path);
-  if (ext && *ext == u"rar") return host.message_box(kTextNoMatchingImage, "");
-  if (ext && (*ext == u"zip" || *ext == u"iupk"))
-    run_zip_route(run, path);
-  else
-    run_plain_route(run, path);
+  switch (package_route_of(ansi_string(path))) {
+    case package_route_t::refused:
+      return host.message_box(kTextNoMatchingImage, "");
+    case package_route_t::zip:
+      return run_zip_route(run, path);
+    case package_route_t::plain:
+      return run_plain_route(run, path);
+  }
 }
 
 }  // namespace

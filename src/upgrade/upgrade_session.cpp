@@ -40,16 +40,9 @@ void show(const upgrade_task_t& task, std::string_view text) {
   task.owner->state().list.set_text(task.row, kColInfo, wide_string(text));
 }
 
-// An answer as the route reads it, from the bytes a receive gave (none when it failed).
-struct svc_answer_t : service_answer_t {
-  int got = 0;
-};
-
-svc_answer_t read_answer(std::span<const std::uint8_t> bytes, int got) {
-  svc_answer_t a;
-  a.got = got;
-  if (got > 0) static_cast<service_answer_t&>(a) = parse_service_answer(bytes.first(static_cast<std::size_t>(got)));
-  return a;
+// An answer as the route reads it, from the bytes a receive gave (nothing when it failed).
+service_answer_t read_answer(std::span<const std::uint8_t> bytes, int got) {
+  return got > 0 ? parse_service_answer(bytes.first(static_cast<std::size_t>(got))) : service_answer_t{};
 }
 
 svc_header_t route_header(int sock, std::uint32_t kind, std::uint32_t command) {
@@ -74,18 +67,16 @@ void add_piece(int sock, int j, int pieces, std::span<const std::uint8_t> piece,
 }
 
 // The answer after an image: up to `tries` reads until one carries the restart flag member.
-std::optional<svc_answer_t> wait_restart_answer(int sock, const session_timing_t& timing) {
+std::optional<service_answer_t> wait_restart_answer(int sock, const session_timing_t& timing) {
   std::array<std::uint8_t, kSvcAnswerCapacity> buf{};
   for (int t = 0; t < timing.restart_tries; ++t) {
     const int got = recv_some(sock, buf.data(), kSvcAnswerCapacity, kSvcTimeoutMs);
-    svc_answer_t a = read_answer(buf, got);
+    service_answer_t a = read_answer(buf, got);
     if (got > 0 && a.text.find(kResetMember) != std::string::npos) return a;
     pause_ms(timing.poll_pause_ms);
   }
   return std::nullopt;
 }
-
-enum class poll_end_t { finished, failed };
 
 // Status rounds until the finish flag, a failure or the deadline; shows what each gives.
 void poll_status(const upgrade_task_t& task, int sock, bool last_entry, bool reset_flag,
@@ -109,7 +100,7 @@ void poll_status(const upgrade_task_t& task, int sock, bool last_entry, bool res
       got = recv_some(sock, buf.data(), kSvcAnswerCapacity, kSvcTimeoutMs);
       if (got < 1) pause_ms(timing.poll_pause_ms);
     }
-    const svc_answer_t a = read_answer(buf, got);
+    const service_answer_t a = read_answer(buf, got);
     if (got < 1 || a.error != 0) return show(task, kTextStatusAnswerFailed);
     if (a.payload_length != 0) {
       if (a.text.find(kFinishSet) != std::string::npos) {
@@ -177,7 +168,7 @@ void run_service_route(upgrade_task_t& task, const std::string& address,
       first = last + 1;
     }
     if (!go_on) return;
-    const std::optional<svc_answer_t> restart = wait_restart_answer(sock, timing);
+    const std::optional<service_answer_t> restart = wait_restart_answer(sock, timing);
     if (!restart || restart->error != 0) return show(task, kTextRestartQueryFailed);
     const bool reset_flag = restart->text.find(kResetSet) != std::string::npos;
     poll_status(task, sock, i == count - 1, reset_flag,

@@ -18,29 +18,15 @@
 
 namespace {
 
-std::vector<std::string> run_lines(const std::string& command) {
-  std::vector<std::string> lines;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  if (!pipe) return lines;
-  char buf[8192];
-  while (std::fgets(buf, sizeof buf, pipe.get())) {
-    std::string line(buf);
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
 
 struct cli_run_t {
   std::vector<std::string> lines;
   int status = -1;
 };
 
-// mardo-cli in the lab's workstation namespace; its standard output and exit status.
-cli_run_t run_cli(const mardo::lab::Lab& lab, const std::string& args) {
+// A command's standard output, line by line, and its exit status.
+cli_run_t run_command(const std::string& command) {
   cli_run_t run;
-  const std::string command =
-      std::string(MARDO_LAB_SCRIPT) + " exec " + lab.lab_id() + " " + MARDO_CLI + " " + args;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return run;
   char buf[8192];
@@ -52,6 +38,11 @@ cli_run_t run_cli(const mardo::lab::Lab& lab, const std::string& args) {
   const int status = pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
+}
+
+// mardo-cli in the lab's workstation namespace.
+cli_run_t run_cli(const mardo::lab::Lab& lab, const std::string& args) {
+  return run_command(std::string(MARDO_LAB_SCRIPT) + " exec " + lab.lab_id() + " " + MARDO_CLI + " " + args);
 }
 
 std::string member(const std::string& json_line, const char* name) {
@@ -142,8 +133,7 @@ TEST(CliLab, SearchPrintsOneJsonObjectPerRow) {
   cfg.cameras[2].extra_json = R"("raw_search":false,"mc_mac":"02:ab:00:00:0a:03")";
   mardo::lab::Lab lab(cfg);
   LAB_REQUIRE(lab);
-  const auto lines = run_lines(std::string(MARDO_LAB_SCRIPT) + " exec " + lab.lab_id() + " " +
-                               MARDO_CLI + " search --json");
+  const auto lines = run_cli(lab, "search --json").lines;
   ASSERT_EQ(lines.size(), 3u);
   const char* expected_ip[] = {"192.0.2.100", "192.0.2.101", "198.51.100.5"};
   const char* expected_mac[] = {"02-AB-00-00-0A-02", "02-AB-00-00-0A-01", "02-ab-00-00-0a-03"};
@@ -173,8 +163,7 @@ TEST(CliLab, ConsoleFlagPrintsTheDiagnosticLines) {
   cfg.cameras[0].extra_json = R"("mc_search":false)";
   mardo::lab::Lab lab(cfg);
   LAB_REQUIRE(lab);
-  const auto lines = run_lines(std::string(MARDO_LAB_SCRIPT) + " exec " + lab.lab_id() + " " +
-                               MARDO_CLI + " search --console");
+  const auto lines = run_cli(lab, "search --console").lines;
   bool send = false, winpcap = false;
   for (const auto& l : lines) {
     send |=

@@ -16,6 +16,7 @@
 
 #include "app/core/text.h"
 #include "upgrade/package.h"
+#include "upgrade/package_kind.h"
 #include "upgrade/tftp_transfer.h"
 #include "upgrade/tftp_write.h"
 #include "upgrade/upgrade_manager.h"
@@ -134,26 +135,25 @@ bool success_text(const std::string& text) {
 
 // A package that no camera could use, named before anything is sent; empty when usable.
 std::string package_problem(const std::string& path) {
-  const std::size_t dot = path.rfind('.');
-  const std::string ext = dot == std::string::npos ? std::string() : path.substr(dot + 1);
-  if (ext == "rar") return "a rar archive is not a package";
-  if (ext == "zip" || ext == "iupk") {
-    zip_package_t archive;
-    const std::string_view failure = open_zip_package(path, archive);
-    if (!failure.empty()) return std::string(failure);
-    for (const zip_slot_t& slot : archive.slots)
-      if (slot.usable()) return {};
-    return "the archive holds no usable .bin member";
+  switch (package_route_of(path)) {
+    case package_route_t::refused:
+      return "a rar archive is not a package";
+    case package_route_t::zip: {
+      zip_package_t archive;
+      const std::string_view failure = open_zip_package(path, archive);
+      if (!failure.empty()) return std::string(failure);
+      for (const zip_slot_t& slot : archive.slots)
+        if (slot.usable()) return {};
+      return "the archive holds no usable .bin member";
+    }
+    case package_route_t::plain:
+      break;
   }
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!file) return "cannot read " + path;
-  std::vector<std::uint8_t> bytes;
-  std::uint8_t buf[65536];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, file.get())) > 0;)
-    bytes.insert(bytes.end(), buf, buf + n);
-  if (bytes.empty()) return "the file is empty";
-  if (package_is_full(bytes)) {
-    const package_check_t check = validate_full_package(bytes);
+  file_bytes_t file;
+  if (!read_plain_package(path, file)) return "cannot read " + path;
+  if (file.size() == 0) return "the file is empty";
+  if (package_is_full(file.bytes())) {
+    const package_check_t check = validate_full_package(file.bytes());
     if (!check.ok()) return std::string(check.failure);
   }
   return {};

@@ -110,4 +110,11 @@ class device_list {
   int next_observer_ = 1;
 };
 
+// Whether some row has its check box set: the commands that act on ticked rows do nothing else.
+inline bool any_checked(const device_list& list) {
+  for (int r = 0; r < list.count(); ++r)
+    if (list.checked(r)) return true;
+  return false;
+}
+
 }  // namespace mardo

@@ -133,10 +133,7 @@ void window_config::on_export() {
 }
 
 void window_config::on_set_product() {
-  const device_list& list = dlg_.state().list;
-  bool any = false;
-  for (int r = 0; r < list.count() && !any; ++r) any = list.checked(r);
-  if (!any) return;
+  if (!any_checked(dlg_.state().list)) return;
   CSetProduct dialog(&dlg_, [this](QWidget* parent) { return hooks_.choose_file(parent, QString()); });
   if (!hooks_.run_dialog(dialog)) return;
   const product_fields_t fields = dialog.fields();
@@ -144,10 +141,7 @@ void window_config::on_set_product() {
 }
 
 void window_config::on_query_product() {
-  const device_list& list = dlg_.state().list;
-  bool any = false;
-  for (int r = 0; r < list.count() && !any; ++r) any = list.checked(r);
-  if (!any) return;
+  if (!any_checked(dlg_.state().list)) return;
   product_jobs_.push_back(start_worker("query product", [this] { query_product_models(dlg_.state()); }));
 }
 
