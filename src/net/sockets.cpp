@@ -208,6 +208,17 @@ int recv_some(int sock, void* buffer, int capacity, int timeout_ms) {
   return static_cast<int>(n);
 }
 
+int recv_peek(int sock, void* buffer, int capacity) {
+  if (capacity <= 0 || buffer == nullptr) return -1;
+  ssize_t n = 0;
+  do {
+    n = recv(sock, buffer, static_cast<std::size_t>(capacity), MSG_PEEK | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n == 0) return -2;
+  if (n < 0) return would_block(errno) ? 0 : -1;
+  return static_cast<int>(n);
+}
+
 int recvfrom_with_timeout(int sock, void* buffer, int capacity, int timeout_ms, sockaddr_in* from,
                           socklen_t* from_len) {
   if (capacity <= 0 || buffer == nullptr) return -1;

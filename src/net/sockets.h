@@ -40,6 +40,9 @@ int send_all(int sock, const void* data, int length, int timeout_ms);
 int recv_exact(int sock, void* buffer, int length, int timeout_ms);
 // 1..capacity bytes, 0 time-out, -2 peer closed, -1 error.
 int recv_some(int sock, void* buffer, int capacity, int timeout_ms);
+// Bytes already waiting, copied without taking them and without waiting: 1..capacity, 0 none,
+// -2 peer closed, -1 error.
+int recv_peek(int sock, void* buffer, int capacity);
 // Bytes received, 0 time-out, -1 failed wait or receive, -2 zero bytes came.
 int recvfrom_with_timeout(int sock, void* buffer, int capacity, int timeout_ms, sockaddr_in* from,
                           socklen_t* from_len);

@@ -25,6 +25,7 @@ int run(int argc, char** argv) {
   add_export_verb(app, status);
   add_product_verb(app, status);
   add_factory_verb(app, status);
+  add_power_verb(app, status);
   // CLI11 would only say that a subcommand is required; name the word it did not know.
   const auto is_verb = [&app](const std::string& word) {
     for (const CLI::App* verb : app.get_subcommands({})) {

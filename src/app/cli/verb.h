@@ -27,6 +27,7 @@ void add_maintenance_verbs(CLI::App& app, int& status);
 void add_export_verb(CLI::App& app, int& status);
 void add_product_verb(CLI::App& app, int& status);
 void add_factory_verb(CLI::App& app, int& status);
+void add_power_verb(CLI::App& app, int& status);
 
 // --json: machine-readable output instead of the text.
 void add_json_flag(CLI::App& verb, bool& json);

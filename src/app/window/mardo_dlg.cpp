@@ -9,12 +9,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -202,16 +202,19 @@ CMardoDlg::CMardoDlg(dlg_hooks_t hooks, QWidget* parent)
       return QMessageBox::question(owner, caption, text, QMessageBox::Yes | QMessageBox::No) ==
              QMessageBox::Yes;
     };
-  if (!hooks_.run_dialog) hooks_.run_dialog = [](QDialog& d) { return d.exec() == QDialog::Accepted; };
+  if (!hooks_.run_dialog)
+    hooks_.run_dialog = [](QDialog& d) { return d.exec() == QDialog::Accepted; };
   set_console_window(console_.get());
   setFont(dialog_font());
   base_ = dialog_base_units(font());
   resize(dialog_size(base_, kDialogWidthDlu, kDialogHeightDlu));
   create_controls();
-  upgrade_ = std::make_unique<window_upgrade>(
-      *this, upgrade_button_,
-      [this](const QString& caption, const QString& text) { hooks_.message_box(this, caption, text); });
+  upgrade_ = std::make_unique<window_upgrade>(*this, upgrade_button_,
+                                              [this](const QString& caption, const QString& text) {
+                                                hooks_.message_box(this, caption, text);
+                                              });
   config_ = std::make_unique<window_config>(*this, hooks_);
+  power_test_ = std::make_unique<power_test>(state_);
   search_ = std::make_unique<device_search>(state_, *this);
   initialise();
   // The console key is looked at before any control of the window sees the key.
@@ -220,6 +223,8 @@ CMardoDlg::CMardoDlg(dlg_hooks_t hooks, QWidget* parent)
 
 CMardoDlg::~CMardoDlg() {
   qApp->removeEventFilter(this);
+  // While the adapters are still open, so the cameras get their stop commands.
+  power_test_->release_entries();
   select_all_timer_.stop();
   // A running search ends at timer 1, which cannot fire any more.
   search_->on_timer();
@@ -264,15 +269,23 @@ void CMardoDlg::create_controls() {
   connect(static_cast<QPushButton*>(controls_.at(kIdBrowse)), &QPushButton::clicked, this,
           &CMardoDlg::on_browse);
   const std::pair<int, void (window_config::*)()> config_buttons[] = {
-      {kIdChangeIp, &window_config::on_change_ip},     {kIdBatchIp, &window_config::on_batch_ip},
-      {kIdReboot, &window_config::on_reboot},          {kIdTimeSync, &window_config::on_sync_time},
-      {kIdDeleteLogs, &window_config::on_delete_logs}, {kIdAddManual, &window_config::on_add_manual},
-      {kIdDeleteRows, &window_config::on_delete_rows}, {kIdDeleteAll, &window_config::on_delete_all},
-      {kIdExportMac, &window_config::on_export},       {kIdSetModel, &window_config::on_set_product},
-      {kIdQueryModel, &window_config::on_query_product}, {kIdFactoryTest, &window_config::on_factory_test}};
+      {kIdChangeIp, &window_config::on_change_ip},
+      {kIdBatchIp, &window_config::on_batch_ip},
+      {kIdReboot, &window_config::on_reboot},
+      {kIdTimeSync, &window_config::on_sync_time},
+      {kIdDeleteLogs, &window_config::on_delete_logs},
+      {kIdAddManual, &window_config::on_add_manual},
+      {kIdDeleteRows, &window_config::on_delete_rows},
+      {kIdDeleteAll, &window_config::on_delete_all},
+      {kIdExportMac, &window_config::on_export},
+      {kIdSetModel, &window_config::on_set_product},
+      {kIdQueryModel, &window_config::on_query_product},
+      {kIdFactoryTest, &window_config::on_factory_test}};
   for (const auto& [id, handler] : config_buttons)
     connect(static_cast<QPushButton*>(controls_.at(id)), &QPushButton::clicked, this,
             [this, handler = handler] { (config_.get()->*handler)(); });
+  connect(static_cast<QPushButton*>(controls_.at(kIdPowerTest)), &QPushButton::clicked, this,
+          &CMardoDlg::on_power_test);
   connect(list_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
     // A double-click on the empty area of the list hits no row and changes nothing.
     if (index.isValid()) config_->on_change_ip();
@@ -406,7 +419,18 @@ void CMardoDlg::lay_out(QSize client) {
   update();
 }
 
+void CMardoDlg::on_power_test() {
+  power_test_running = power_test_->toggle(&reboot_count);
+  power_test_count = power_test_->count();
+  static_cast<QPushButton*>(controls_.at(kIdPowerTest))
+      ->setText(power_test_running ? QStringLiteral("停止断电测试")
+                                   : QStringLiteral("开始断电测试"));
+}
+
 void CMardoDlg::closeEvent(QCloseEvent* event) {
+  // Every camera gets its file back before the window goes; the caption stays.
+  power_test_->release_entries();
+  power_test_count = 0;
   if (close_hook_) close_hook_();
   QDialog::closeEvent(event);
 }

@@ -13,8 +13,8 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/core/device_table.h"
@@ -24,6 +24,7 @@
 #include "app/window/window_config.h"
 #include "app/window/window_upgrade.h"
 #include "discovery/search.h"
+#include "testing/power_test.h"
 
 class QTableView;
 class QPushButton;
@@ -122,6 +123,7 @@ class CMardoDlg final : public QDialog, public search_window {
   console_view& console() { return *console_; }
   window_upgrade& upgrade() { return *upgrade_; }
   window_config& config() { return *config_; }
+  power_test& power() { return *power_test_; }
   const dialog_base_t& base_units() const { return base_; }
   QSize last_client_size() const { return last_size_; }
 
@@ -165,6 +167,7 @@ class CMardoDlg final : public QDialog, public search_window {
   void on_select_all_timer();
   void on_select_all_clicked();
   void on_browse();
+  void on_power_test();
   void on_progress(const progress_event& progress);
   void lay_out(QSize client);
 
@@ -191,6 +194,8 @@ class CMardoDlg final : public QDialog, public search_window {
   // Destroyed before the state: a run still going is waited for.
   std::unique_ptr<window_upgrade> upgrade_;
   std::unique_ptr<window_config> config_;
+  // Its probes write nothing of the window's; stopped at close, before the list goes.
+  std::unique_ptr<power_test> power_test_;
   // Last: destroyed first, while everything its threads use is still there.
   std::unique_ptr<device_search> search_;
 };

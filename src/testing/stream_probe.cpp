@@ -1,0 +1,297 @@
+#include "testing/stream_probe.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "net/sockets.h"
+#include "testing/rtsp_text.h"
+#include "testing/stream_receive.h"
+
+namespace mardo {
+namespace {
+
+constexpr int kConnectWaitMs = 1000;
+constexpr int kRequestWaitMs = 1000;
+constexpr int kAnswerWaitMs = 1000;
+constexpr int kAnswerCapacity = 4095;
+constexpr int kKeepAliveAnswer = 1024;
+constexpr int kPushCheckWaitMs = 3000;
+constexpr int kKeepAliveEvery = 100;  // passes
+constexpr int kPassPauseMs = 30;
+constexpr int kRetryPauseMs = 1000;
+constexpr int kMaxFailures = 3;
+constexpr int kPushBacklog = 10;
+constexpr int kRtpReceiveBuffer = 64 * 1024 * 1024;
+
+void close_socket(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+struct stream_probe {
+  std::thread thread;
+  std::atomic<std::uint32_t> stop{0};
+  char host[32] = {};
+  std::uint16_t port = 0;
+  probe_handler handler = nullptr;
+  void* owner = nullptr;
+  std::uint8_t interleaved = 1;
+  std::uint8_t main_stream = 1;
+  int control_socket = -1;
+  int cseq = 1;
+  std::string session_id;
+  int rtp_socket = -1;
+  std::uint16_t client_port = 0;
+  int push_listener = -1;
+  std::uint16_t track_id = 0;
+  std::atomic<std::int32_t> push_disabled{0};
+  receive_state rx;  // running, failures, reassembly, media sink
+
+  // Pauses wake at once when the probe is stopped.
+  std::mutex stop_lock;
+  std::condition_variable stop_wake;
+
+  bool pause(int ms) {
+    std::unique_lock lock(stop_lock);
+    return stop_wake.wait_for(lock, std::chrono::milliseconds(ms),
+                              [this] { return stop.load() != 0; });
+  }
+  bool stopping() const { return stop.load() != 0; }
+
+  void status(std::int32_t state) {
+    if (handler) handler(owner, host, 0, 0, nullptr, state);
+  }
+  bool send_request(rtsp_request_t r) {
+    r.cseq = cseq++;
+    r.host = host;
+    r.session = session_id;
+    const std::string text = rtsp_request_text(r);
+    return send_all(control_socket, text.data(), static_cast<int>(text.size()), kRequestWaitMs) ==
+           static_cast<int>(text.size());
+  }
+  // One answer in one receive; empty when nothing came.
+  std::string receive_answer() {
+    char answer[kAnswerCapacity + 1];
+    const int n = recv_some(control_socket, answer, kAnswerCapacity, kAnswerWaitMs);
+    return n > 0 ? std::string(answer, static_cast<std::size_t>(n)) : std::string();
+  }
+
+  bool open_local_ports();
+  bool request_stream(const std::string& url);
+  void run();
+  void media_loop();
+  void push_loop();
+};
+
+bool stream_probe::open_local_ports() {
+  if (interleaved) {
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    if (getsockname(control_socket, reinterpret_cast<sockaddr*>(&local), &len) != 0) return false;
+    const unsigned p = ntohs(local.sin_port);
+    if (p + 2 > 0xFFFF) return false;
+    std::uint16_t push_port = static_cast<std::uint16_t>(p + 2);
+    push_listener = open_bound_socket(kSockStream, push_port, kPushBacklog);
+    return push_listener >= 0;
+  }
+  while (!stopping()) {
+    std::uint16_t free_port = 0;
+    const int probe = open_bound_socket(kSockStream, free_port, 1);
+    if (probe < 0) continue;
+    ::close(probe);
+    // RTP, RTCP and the push channel take three ports in a row.
+    if (free_port == 0 || free_port > 0xFFFF - 2) continue;
+    client_port = free_port;
+    std::uint16_t port_copy = client_port;
+    rtp_socket = open_bound_socket(kSockDatagram, port_copy, 0);
+    if (rtp_socket < 0) continue;
+    std::uint16_t push_port = static_cast<std::uint16_t>(client_port + 2);
+    push_listener = open_bound_socket(kSockStream, push_port, kPushBacklog);
+    if (push_listener < 0) {
+      close_socket(rtp_socket);
+      continue;
+    }
+    timeval wait{};
+    wait.tv_sec = kUdpWaitMs / 1000;
+    setsockopt(rtp_socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    const int size = kRtpReceiveBuffer;
+    setsockopt(rtp_socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    return true;
+  }
+  return false;
+}
+
+bool stream_probe::request_stream(const std::string& url) {
+  if (stopping() || !send_request({.method = rtsp_method_t::describe, .url = url})) return false;
+  std::string answer = receive_answer();
+  if (answer.empty()) return false;
+  track_id = answer_track_id(answer);
+
+  if (stopping()) return false;
+  const rtsp_method_t setup = interleaved ? rtsp_method_t::setup_tcp : rtsp_method_t::setup_udp;
+  if (!send_request(
+          {.method = setup, .url = url, .track_id = track_id, .client_port = client_port}))
+    return false;
+  answer = receive_answer();
+  if (answer.empty() || !answer_session_id(answer, &session_id)) return false;
+
+  if (stopping() || !send_request({.method = rtsp_method_t::play})) return false;
+  // The answer's status is not looked at: a camera that streams anyway counts as playing.
+  return !receive_answer().empty();
+}
+
+void stream_probe::media_loop() {
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kMediaBuffer]);
+  while (rx.running.load() == 1) {
+    if (interleaved)
+      receive_interleaved_step(control_socket, buffer.get(), rx);
+    else
+      receive_udp_step(rtp_socket, buffer.get(), rx);
+  }
+}
+
+void stream_probe::push_loop() {
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kPushBuffer]);
+  while (rx.running.load() == 1) {
+    const int connection = accept_with_timeout(push_listener, nullptr, nullptr, kPushWaitMs);
+    if (connection < 0) {
+      // A listener shut down for the teardown fails at once; do not spin on it.
+      if (rx.running.load() == 1 && !stopping()) pause(10);
+      continue;
+    }
+    if (push_disabled.load() == 1 || rx.running.load() != 1) {
+      ::close(connection);
+      continue;
+    }
+    while (rx.running.load() == 1 && receive_push_message(connection, buffer.get(), rx)) {
+    }
+    ::close(connection);
+  }
+}
+
+void stream_probe::run() {
+  const std::string url = std::string(host) + (main_stream ? "/stream_main" : "/stream_sub");
+  while (!stopping()) {
+    rx.failures = 0;
+    session_id.clear();
+    cseq = 1;
+    track_id = 0;
+    std::thread media, push;
+    // A local port we could not open is our fault, not the camera's: no break is counted.
+    bool quiet_end = false;
+
+    control_socket = connect_to_host(host, port, kConnectWaitMs);
+    if (control_socket >= 0 && !stopping()) {
+      quiet_end = !open_local_ports();
+      if (!quiet_end && request_stream(url) && !stopping()) {
+        rx.running = 1;
+        const int check = connect_to_host(host, kPushProbePort, kPushCheckWaitMs);
+        if (check >= 0) {
+          push_disabled = 1;
+          ::close(check);
+        }
+        try {
+          media = std::thread(&stream_probe::media_loop, this);
+          push = std::thread(&stream_probe::push_loop, this);
+        } catch (const std::system_error&) {
+          rx.running = 0;
+        }
+        if (rx.running.load() == 1 && !stopping()) {
+          status(1);
+          for (int pass = 0; !stopping() && rx.failures.load() <= kMaxFailures; ++pass) {
+            if (pass % kKeepAliveEvery == 0) {
+              send_request({.method = rtsp_method_t::get_parameter});
+              // Over TCP the answer comes among the media, where the receiver skips it.
+              if (!interleaved) {
+                char drop[kKeepAliveAnswer];
+                recv_some(control_socket, drop, kKeepAliveAnswer, kAnswerWaitMs);
+              }
+            }
+            if (pause(kPassPauseMs)) break;
+          }
+        }
+      }
+    }
+
+    // Teardown. Shutting the receiving side wakes receivers that wait for data at once;
+    // nothing goes to the camera for it.
+    rx.running = 0;
+    if (control_socket >= 0) shutdown(control_socket, SHUT_RD);
+    if (rtp_socket >= 0) shutdown(rtp_socket, SHUT_RD);
+    if (push_listener >= 0) shutdown(push_listener, SHUT_RD);
+    if (push.joinable()) push.join();
+    if (media.joinable()) media.join();
+    if (!session_id.empty()) send_request({.method = rtsp_method_t::teardown});
+    if (control_socket >= 0) {
+      if (!stopping() && !quiet_end) status(0);
+      close_socket(control_socket);
+    }
+    close_socket(rtp_socket);
+    close_socket(push_listener);
+    if (stopping() || pause(kRetryPauseMs)) break;
+  }
+}
+
+stream_probe* probe_start(const char* host, std::uint16_t port, bool interleaved, bool main_stream,
+                          probe_handler handler, void* owner) {
+  stream_probe* p = nullptr;
+  try {
+    p = new stream_probe;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  if (host != nullptr) std::strncpy(p->host, host, sizeof p->host - 1);
+  p->port = port;
+  p->handler = handler;
+  p->owner = owner;
+  p->interleaved = interleaved ? 1 : 0;
+  p->main_stream = main_stream ? 1 : 0;
+  p->rx.sink.context = p;
+  if (handler) {
+    p->rx.sink.deliver = [](void* context, std::uint8_t payload_type, std::uint32_t timestamp,
+                            const std::uint8_t* data, std::int32_t length) {
+      auto* probe = static_cast<stream_probe*>(context);
+      probe->handler(probe->owner, probe->host, payload_type, timestamp, data, length);
+    };
+  }
+  try {
+    p->thread = std::thread(&stream_probe::run, p);
+  } catch (const std::system_error&) {
+    delete p;
+    return nullptr;
+  }
+  return p;
+}
+
+void probe_request_stop(stream_probe* probe) {
+  if (probe == nullptr) return;
+  {
+    std::lock_guard lock(probe->stop_lock);
+    probe->stop = 1;
+  }
+  probe->stop_wake.notify_all();
+}
+
+void probe_stop(stream_probe* probe) {
+  if (probe == nullptr) return;
+  probe_request_stop(probe);
+  if (probe->thread.joinable()) probe->thread.join();
+  delete probe;
+}
+
+}  // namespace mardo
