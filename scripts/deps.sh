@@ -11,6 +11,8 @@ packages=(
   fonts-noto-cjk xvfb xauth xdotool imagemagick openbox
   iproute2 zip socat procps
   tftpd-hpa tftp-hpa atftp tshark
+  python3-gi gir1.2-gstreamer-1.0 gir1.2-gst-rtsp-server-1.0
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
 )
 
 missing=()

@@ -19,6 +19,7 @@
 #include "mc_channel.h"
 #include "raw_channel.h"
 #include "rs485_channel.h"
+#include "rtsp_channel.h"
 #include "tcp_channel.h"
 #include "tftp_channel.h"
 #include "sim_config.h"
@@ -100,6 +101,11 @@ int main(int argc, char** argv) {
   }
   mardo::sim::tcp_channel tcp(config->cameras, loop, log);
   if (!tcp.open(&error)) {
+    std::fprintf(stderr, "camsim: %s\n", error.c_str());
+    return 1;
+  }
+  mardo::sim::rtsp_channel rtsp(config->cameras, loop, log);
+  if (!rtsp.open(&error)) {
     std::fprintf(stderr, "camsim: %s\n", error.c_str());
     return 1;
   }

@@ -13,6 +13,9 @@
 namespace mardo::sim {
 namespace {
 
+// The whole answer carrying it still fits the client's single read.
+constexpr std::size_t kMaxRtspSession = 1024;
+
 struct json_deleter {
   void operator()(cJSON* p) const { cJSON_Delete(p); }
 };
@@ -46,8 +49,8 @@ class camera_reader {
     out = cJSON_IsTrue(item);
   }
 
-  void integer(const char* key, int& out, int min, int max) {
-    const cJSON* item = member(key, false);
+  void integer(const char* key, int& out, int min, int max, bool required = false) {
+    const cJSON* item = member(key, required);
     if (!item) return;
     if (!cJSON_IsNumber(item)) return fail(key, "not a number");
     double v = item->valuedouble;
@@ -106,6 +109,17 @@ class camera_reader {
       fn(r);
       if (!r.ok()) ok_ = false;
     }
+  }
+
+  // The member's object, handed to fn with a reader of its own.
+  template <typename Fn>
+  void object(const char* key, Fn&& fn) {
+    const cJSON* item = member(key, false);
+    if (!item) return;
+    if (!cJSON_IsObject(item)) return fail(key, "not an object");
+    camera_reader r(item, prefix_ + "." + key, error_);
+    fn(r);
+    if (!r.ok()) ok_ = false;
   }
 
   // An array of exactly N whole numbers 0..255.
@@ -212,6 +226,39 @@ std::vector<mc_answer_t> read_answers(
     out.push_back(std::move(a));
   });
   return out;
+}
+
+void read_rtsp(camera_reader& r, sim_camera_t& cam) {
+  constexpr int kMaxMs = 10 * kMaxReplyDelayMs;
+  sim_rtsp_t& v = cam.rtsp;
+  r.flag("rtsp", v.enabled);
+  r.integer("rtsp_track", v.track, -1, 0xFFFF);
+  r.integer("rtsp_fps", v.fps, 1, 250);
+  r.integer("rtsp_kbps", v.kbps, 1, 100000);
+  r.integer("rtsp_gop", v.gop, 1, 1 << 20);
+  // Down to what still leaves FU-A fragments a few bytes; up to one datagram.
+  r.integer("rtsp_payload", v.payload, 16, kMaxMcDatagram - static_cast<int>(kRtpHeaderSize));
+  r.integer("rtsp_seq_start", v.seq_start, 0, 0xFFFF);
+  v.session = rtsp_default_session(cam.mac);
+  r.text("rtsp_session", v.session);
+  r.integer("rtsp_play_status", v.play_status, 100, 699);
+  r.one_of("rtsp_describe", v.describe,
+           {{"answer", rtsp_describe_t::answer}, {"silence", rtsp_describe_t::silence},
+            {"close", rtsp_describe_t::close}});
+  r.integer("rtsp_lose_nal", v.lose_nal, -1, INT32_MAX);
+  r.object("rtsp_dark", [&](camera_reader& e) {
+    rtsp_dark_t dark;
+    e.integer("play_ms", dark.play_ms, 0, kMaxMs, true);
+    e.integer("dark_ms", dark.dark_ms, 0, kMaxMs, true);
+    v.dark = dark;
+  });
+  r.objects("power_cuts", [&](camera_reader& e) {
+    power_cut_t cut;
+    e.integer("play_ms", cut.play_ms, 0, kMaxMs, true);
+    e.integer("off_ms", cut.off_ms, 0, kMaxMs, true);
+    v.power_cuts.push_back(cut);
+  });
+  r.flag("port8200", v.port8200);
 }
 
 std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::string* error) {
@@ -321,6 +368,7 @@ std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::str
     cam.mc_modify_answers =
         read_answers(r, "mc_modify_answers", {{"mac", "mac"}, {"err", "errMsg"}});
   }
+  read_rtsp(r, cam);
   if (!r.ok()) return std::nullopt;
   cam.iface_ip = cam.ip;
 
@@ -335,6 +383,10 @@ std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::str
     r.fail("search_answer_len", "shorter than the 14-byte Ethernet header");
   } else if (78 + cam.version.size() + 1 + cam.model.size() + 1 > kMaxFrame) {
     r.fail("version", "version and model do not fit in one frame");
+  } else if (cam.rtsp.session.find_first_of("\r\n") != std::string::npos) {
+    r.fail("rtsp_session", "holds a line break");
+  } else if (cam.rtsp.session.size() > kMaxRtspSession) {
+    r.fail("rtsp_session", "longer than 1024 bytes");
   }
   if (!r.ok()) return std::nullopt;
   return cam;

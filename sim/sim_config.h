@@ -85,6 +85,34 @@
 //                                  after a "patch.bin" came whole by TFTP
 //
 //
+// Video server (RTSP on TCP 554, the stream interleaved or over UDP from port 6970; logged
+// as rtsp_channel.h says; the stream's bytes as rtsp_camera.h says):
+//   rtsp (bool, true)              listen at all
+//   rtsp_track (int, 1)            the SDP's "a=control:trackID=<n>"; -1: "a=control:*"
+//                                  instead (any trackID is set up either way)
+//   rtsp_fps (int, 25), rtsp_kbps (int, 256)   frame rate and the bit rate the frames make
+//   rtsp_gop (int, 25)             every this many frames, the first included, an IDR frame
+//                                  with SPS and PPS before it
+//   rtsp_payload (int, 1400)       RTP payload bytes at most; longer NAL units go as FU-A
+//   rtsp_seq_start (int, 65500)    first RTP sequence number of each connection
+//   rtsp_session (" <16 hex digits>;timeout=60", the digits from the MAC)   the Session
+//                                  header's value: everything after "Session:", blanks
+//                                  included
+//   rtsp_play_status (int, 200)    status of a PLAY; only 200 starts the stream
+//   rtsp_describe ("answer")       "answer", "silence" (no request of the connection is
+//                                  answered; it stays open) or "close" (a DESCRIBE hangs up)
+//   rtsp_lose_nal (int, -1)        on every connection, the NAL unit of this serial goes
+//                                  without its second fragment (it needs 3 or more)
+//   rtsp_dark ({"play_ms": A, "dark_ms": B}, none)   the camera's first playing connection
+//                                  sends no media for B ms from A ms after its PLAY, while
+//                                  requests are still answered
+//   power_cuts ([{"play_ms": A, "off_ms": B}, ...], [])   the k-th cut comes A ms after the
+//                                  camera's k-th PLAY that started a stream since camsim
+//                                  started: its RTSP connections are reset, 554 and 8200
+//                                  refuse connections and every channel is silent for B ms
+//   port8200 (bool, false)         listen on TCP 8200 and close what connects at once
+// A camera that is rebooting closes new RTSP connections at once.
+//
 // Factory test (0xFFF5 requests and 0xFFF6 presence probes, answered to the requester):
 //   factory (bool, true)           answer the test requests at all
 //   presence (bool, true)          answer presence probes (never while rebooting)
@@ -115,6 +143,7 @@
 #include <vector>
 
 #include "cmd_camera.h"
+#include "rtsp_camera.h"
 #include "svc_camera.h"
 #include "tftp_camera.h"
 
@@ -179,6 +208,9 @@ struct sim_camera_t {
   // TCP services; cmd's model texts are also run-time state.
   sim_cmd_t cmd;
   sim_svc_t svc;
+
+  // Video server behaviour.
+  sim_rtsp_t rtsp;
 
   // Factory test behaviour, and the clock set by the last 0xFFF3 frame (run-time).
   bool factory = true;

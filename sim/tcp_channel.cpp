@@ -22,23 +22,7 @@ constexpr int kReadsPerWake = 8;
 template <std::uint16_t Port>
 int open_listener(const std::string&, int* ifindex, std::string* error) {
   if (ifindex) *ifindex = 0;
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    *error = std::string("TCP socket: ") + std::strerror(errno);
-    return -1;
-  }
-  int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(Port);
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || listen(fd, 64) != 0) {
-    *error = "listen on port " + std::to_string(Port) + ": " + std::strerror(errno);
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  return open_tcp_listener(Port, error);
 }
 
 }  // namespace
@@ -70,8 +54,8 @@ bool tcp_channel::open_service(service_t service, std::string* error) {
   std::vector<int>& listeners = service == service_t::cmd ? cmd_listeners_ : svc_listeners_;
   listeners.assign(cameras_.size(), -1);
   return open_camera_sockets(
-      serving, service == service_t::cmd ? open_listener<kCmdPort> : open_listener<kSvcPort>,
-      loop_, [&listeners, &index_of](std::size_t i, int fd, int) { listeners[index_of[i]] = fd; },
+      serving, service == service_t::cmd ? open_listener<kCmdPort> : open_listener<kSvcPort>, loop_,
+      [&listeners, &index_of](std::size_t i, int fd, int) { listeners[index_of[i]] = fd; },
       [this, &listeners, index_of, service](std::size_t i, std::uint32_t) {
         accept_on(listeners[index_of[i]], index_of[i], service);
       },
@@ -91,9 +75,8 @@ bool tcp_channel::start_service(std::size_t camera, std::string* error) {
   }
   svc_listeners_[camera] = fd;
   cam.svc.enabled = true;
-  return loop_.add(fd, EPOLLIN, [this, fd, camera](std::uint32_t) {
-    accept_on(fd, camera, service_t::svc);
-  });
+  return loop_.add(fd, EPOLLIN,
+                   [this, fd, camera](std::uint32_t) { accept_on(fd, camera, service_t::svc); });
 }
 
 void tcp_channel::accept_on(int listener, std::size_t camera, service_t service) {
@@ -166,7 +149,8 @@ bool tcp_channel::serve(connection_t& c) {
     const std::span<const std::uint8_t> message = rest.first(*size);
     used += *size;
     if (c.service == service_t::cmd) {
-      log(c, "cmd", "src", message.first(std::min<std::size_t>(message.size(), kCmdHeaderSize + 2 * kModelField)),
+      log(c, "cmd", "src",
+          message.first(std::min<std::size_t>(message.size(), kCmdHeaderSize + 2 * kModelField)),
           message.size());
       cmd_reaction_t r = react_to_cmd(cam.cmd, message);
       if (r.file) log(c, "cmd-file", "src", crc32_be(*r.file), r.file->size());
@@ -181,7 +165,8 @@ bool tcp_channel::serve(connection_t& c) {
         log(c, "svc", "src", piece ? message.first(kSvcHeaderSize) : message, message.size());
       svc_reaction_t r = react_to_svc(cam.svc, c.svc, message);
       if (r.image_crc)
-        log(c, r.image_intact ? "svc-image" : "svc-image-bad", "src", be32_bytes(*r.image_crc), r.image_length);
+        log(c, r.image_intact ? "svc-image" : "svc-image-bad", "src", be32_bytes(*r.image_crc),
+            r.image_length);
       for (const auto& a : r.answers) {
         c.out.insert(c.out.end(), a.begin(), a.end());
         log(c, "svc-sent", "dst", a, a.size());
@@ -227,8 +212,9 @@ void tcp_channel::drop(int fd) {
 
 void tcp_channel::log(const connection_t& c, const char* channel, const char* peer_key,
                       std::span<const std::uint8_t> bytes, std::size_t wire_len) {
-  log_.write_line(format_mc_event(monotonic_ms(), static_cast<int>(c.camera), cameras_[c.camera].mac,
-                                  channel, peer_key, c.peer, bytes, wire_len));
+  log_.write_line(format_mc_event(monotonic_ms(), static_cast<int>(c.camera),
+                                  cameras_[c.camera].mac, channel, peer_key, c.peer, bytes,
+                                  wire_len));
 }
 
 }  // namespace mardo::sim

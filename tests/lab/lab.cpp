@@ -609,6 +609,8 @@ std::vector<sim_event_t> Lab::events() const {
     ev.len = static_cast<std::size_t>(json_number(obj.get(), "len", 0));
     ev.bytes = from_hex(json_string(obj.get(), "hex"));
     ev.dst = json_string(obj.get(), "dst");
+    ev.serial = static_cast<std::int64_t>(json_number(obj.get(), "serial", -1));
+    ev.transport = json_string(obj.get(), "transport");
     out.push_back(std::move(ev));
   }
   return out;

@@ -65,6 +65,8 @@ struct sim_event_t {
   std::size_t len = 0;  // length on the wire; a datagram's UDP payload length
   std::vector<std::uint8_t> bytes{};
   std::string dst{};  // "ip:port" an mc-sent datagram went to
+  std::int64_t serial = -1;  // the NAL unit an "rtsp-lost" line names
+  std::string transport{};   // "tcp" or "udp" of an "rtsp-play" line
 
   // A datagram's text: the bytes behind its 8-byte header.
   std::string text() const;

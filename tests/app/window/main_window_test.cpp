@@ -605,11 +605,14 @@ TEST(MainWindowConfig, IpChangeTakesTheLowestSelectedRow) {
   window->state().adapters.assign({adapter});
   gui_test::add_rows(window->state(), 3);
   for (int r = 0; r < 3; ++r)
-    window->state().list.set_text(r, kColIp, u"192.0.2." + std::u16string(1, static_cast<char16_t>(u'1' + r)));
+    window->state().list.set_text(r, kColIp,
+                                  u"192.0.2." + std::u16string(1, static_cast<char16_t>(u'1' + r)));
   window->model().catch_up();
   auto* selection = window->list()->selectionModel();
-  selection->select(window->model().index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-  selection->select(window->model().index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  selection->select(window->model().index(2, 0),
+                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  selection->select(window->model().index(1, 0),
+                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
   window->config().on_change_ip();
   EXPECT_EQ(shown, QStringLiteral("192.0.2.2"));
 }
@@ -617,7 +620,9 @@ TEST(MainWindowConfig, IpChangeTakesTheLowestSelectedRow) {
 TEST(MainWindowConfig, SetProductTakesTheDialogsTextsAndCancelSendsNothing) {
   bool accept = false;
   dlg_hooks_t hooks = gui_test::quiet_hooks();
-  hooks.choose_file = [](QWidget*, const QString&) { return QStringLiteral("/") + QString(255, QLatin1Char('p')); };
+  hooks.choose_file = [](QWidget*, const QString&) {
+    return QStringLiteral("/") + QString(255, QLatin1Char('p'));
+  };
   hooks.run_dialog = [&](QDialog& dialog) {
     dialog.findChild<QLineEdit*>(QStringLiteral("1034"))->setText(QStringLiteral("P-1"));
     dialog.findChild<QPushButton*>(QStringLiteral("1037"))->click();  // 浏览
@@ -634,14 +639,15 @@ TEST(MainWindowConfig, SetProductTakesTheDialogsTextsAndCancelSendsNothing) {
   accept = true;
   window->config().on_set_product();
   // The chosen path has 256 bytes: refused without a connection.
-  EXPECT_TRUE(wait_for([&] { return text_of(*window, 0, kColInfo) == QStringLiteral("设置失败"); }, 5000));
+  EXPECT_TRUE(
+      wait_for([&] { return text_of(*window, 0, kColInfo) == QStringLiteral("设置失败"); }, 5000));
 }
 
 TEST(MainWindowFactory, ChoosersAppearOnlyWhenNeededAndCancellingEachLeavesNoPort) {
   struct row_t {
     int ticked;
     std::vector<std::string> ports;
-    bool pick;       // the device chooser picks its second entry and is accepted
+    bool pick;  // the device chooser picks its second entry and is accepted
     bool accept_com;
     QStringList shown;
     int station;
@@ -795,6 +801,37 @@ TEST(MainWindowAbout, WindowCarriesTheApplicationIcon) {
   auto window = shown_window();
   EXPECT_FALSE(window->windowIcon().isNull());
   EXPECT_FALSE(app_icon().pixmap(32, 32).isNull());
+}
+
+// ---- power-off test ----
+
+TEST(MainWindowPowerTest, ButtonTogglesWithItsCaptionOnlyWhenARowIsTicked) {
+  auto window = shown_window();
+  auto* button = control<QPushButton>(*window, kIdPowerTest);
+  window->reboot_count = 5;
+  button->click();
+  EXPECT_EQ(button->text(), QStringLiteral("开始断电测试"));
+  EXPECT_FALSE(window->power_test_running);
+  EXPECT_EQ(window->reboot_count, 5);
+
+  gui_test::add_rows(window->state(), 2);
+  // Loopback only: the probe finds no camera there and keeps trying until it is stopped.
+  window->state().list.set_text(1, kColIp, u"127.0.0.1");
+  window->state().list.set_checked(1, true);
+  button->click();
+  EXPECT_EQ(button->text(), QStringLiteral("停止断电测试"));
+  EXPECT_TRUE(window->power_test_running);
+  EXPECT_EQ(window->power_test_count, 1);
+  EXPECT_EQ(window->reboot_count, 0);
+  button->click();
+  EXPECT_EQ(button->text(), QStringLiteral("开始断电测试"));
+  EXPECT_FALSE(window->power_test_running);
+
+  // Closing ends a running test but leaves the caption alone.
+  button->click();
+  EXPECT_TRUE(window->close());
+  EXPECT_EQ(window->power().count(), 0);
+  EXPECT_EQ(button->text(), QStringLiteral("停止断电测试"));
 }
 
 }  // namespace
