@@ -102,7 +102,8 @@ constexpr const char* kStreaming = R"("rtsp_kbps":2000,"rtsp_lose_nal":10)";
 TEST(StreamProbeLab, BothTransportsSendTheExactRequestsAndDeliverWholeUnitsAroundALoss) {
   mardo::lab::lab_config_t cfg;
   cfg.cameras.resize(2);
-  cfg.cameras[0].extra_json = std::string(kStreaming) + R"(,"rtsp_session":"   SESSION0")";
+  cfg.cameras[0].extra_json =
+      std::string(kStreaming) + R"(,"rtsp_session":"   SESSION0","port8200":true)";
   cfg.cameras[1].extra_json = std::string(kStreaming) + R"(,"rtsp_track":-1,"rtsp_session":" )" +
                               std::string(100, 'k') + R"(;timeout=60")";
   mardo::lab::Lab lab(cfg);
@@ -154,6 +155,11 @@ TEST(StreamProbeLab, BothTransportsSendTheExactRequestsAndDeliverWholeUnitsAroun
     EXPECT_EQ(record.type_of["192.0.2.10"][27], 7);
     EXPECT_EQ(record.type_of["192.0.2.11"][27], 7);
   }
+
+  // Port 8200 is tried once per playing connection, where the camera listens on it.
+  int checks = 0;
+  for (const auto& e : events) checks += e.channel == "port8200" ? (e.camera == 0 ? 1 : 100) : 0;
+  EXPECT_EQ(checks, 1);
 
   const auto tcp_requests = requests_to(events, 0);
   ASSERT_GE(tcp_requests.size(), 5u);
