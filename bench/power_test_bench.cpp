@@ -4,7 +4,7 @@
 // Reported: the tool's CPU time over the test (user + system, this process: the probes run
 // here, camsim in its own), its share of one core, the peak resident memory above what the
 // process held before, the connections and breaks counted, and what camsim sent and skipped
-// (frames it could not queue because the tool did not take them).
+// (frames it could not queue because the tool did not take them), and how long the stop took.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -66,7 +66,7 @@ void BM_PowerTestStreaming(benchmark::State& state) {
     state.SkipWithError(("lab unavailable: " + lab.why_not()).c_str());
     return;
   }
-  double cpu_s = 0, peak_mib = 0;
+  double cpu_s = 0, peak_mib = 0, stop_s = 0;
   int connects = 0, breaks = 0;
   for (auto _ : state) {
     device_state devices;
@@ -88,7 +88,9 @@ void BM_PowerTestStreaming(benchmark::State& state) {
         test.start(&reboot_count);
       }
       std::this_thread::sleep_for(std::chrono::seconds(kSeconds));
+      const auto t0 = std::chrono::steady_clock::now();
       results = test.stop();
+      stop_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     }
     cpu_s = cpu_seconds() - cpu0;
     peak_mib = static_cast<double>(status_kib("VmHWM:") - before) / 1024.0;
@@ -105,6 +107,7 @@ void BM_PowerTestStreaming(benchmark::State& state) {
   state.counters["cpu_s"] = cpu_s;
   state.counters["cpu_share_of_core"] = cpu_s / kSeconds;
   state.counters["peak_mib"] = peak_mib;
+  state.counters["stop_s"] = stop_s;  // every probe ended and every stop command sent
   state.counters["connections"] = connects;
   state.counters["false_breaks"] = breaks;
   state.counters["nals_sent"] = nals;
