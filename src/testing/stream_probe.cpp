@@ -32,6 +32,7 @@ constexpr int kPushCheckWaitMs = 3000;
 constexpr int kKeepAliveEvery = 100;  // passes
 constexpr int kPassPauseMs = 30;
 constexpr int kRetryPauseMs = 1000;
+constexpr int kPortRetryMs = 10;
 constexpr int kMaxFailures = 3;
 constexpr int kPushBacklog = 10;
 constexpr int kRtpReceiveBuffer = 64 * 1024 * 1024;
@@ -112,18 +113,26 @@ bool stream_probe::open_local_ports() {
   while (!stopping()) {
     std::uint16_t free_port = 0;
     const int probe = open_bound_socket(kSockStream, free_port, 1);
-    if (probe < 0) continue;
+    // A failure that lasts (no descriptors left) must not spin: each try waits a little.
+    if (probe < 0) {
+      if (pause(kPortRetryMs)) break;
+      continue;
+    }
     ::close(probe);
     // RTP, RTCP and the push channel take three ports in a row.
-    if (free_port == 0 || free_port > 0xFFFF - 2) continue;
+    if (free_port == 0 || free_port > 0xFFFF - 2) continue;  // the next try takes another
     client_port = free_port;
     std::uint16_t port_copy = client_port;
     rtp_socket = open_bound_socket(kSockDatagram, port_copy, 0);
-    if (rtp_socket < 0) continue;
+    if (rtp_socket < 0) {
+      if (pause(kPortRetryMs)) break;
+      continue;
+    }
     std::uint16_t push_port = static_cast<std::uint16_t>(client_port + 2);
     push_listener = open_bound_socket(kSockStream, push_port, kPushBacklog);
     if (push_listener < 0) {
       close_socket(rtp_socket);
+      if (pause(kPortRetryMs)) break;
       continue;
     }
     timeval wait{};

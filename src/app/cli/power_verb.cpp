@@ -3,6 +3,7 @@
 // it comes; at the end every camera's shell command is undone and its counts are listed.
 #include <signal.h>
 
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -52,6 +53,9 @@ int run_power_test(const options_t& o) {
   sigaddset(&stops, SIGINT);
   sigaddset(&stops, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  // Output into a closed pipe (`| head`) must not end the run before the cameras get their
+  // file back.
+  std::signal(SIGPIPE, SIG_IGN);
 
   device_state state;
   std::vector<int> rows;
