@@ -20,6 +20,7 @@
 #include "app/core/text.h"
 #include "lab/lab.h"
 #include "net/raw_frame.h"
+#include "process_memory.h"
 #include "testing/power_test.h"
 
 namespace {
@@ -29,14 +30,6 @@ using namespace mardo;
 constexpr int kCameras = 64;
 constexpr int kSeconds = 60;
 
-long status_kib(const char* field) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
-  return -1;
-}
-
 double cpu_seconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
@@ -44,17 +37,24 @@ double cpu_seconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// The sum of a numeric member over camsim's lines of one channel.
-double sum_member(const std::string& events_path, const std::string& channel, const std::string& key) {
+// What camsim sent and skipped on every connection, from its "rtsp-closed" lines.
+struct stream_totals {
+  double nals = 0, dropped_frames = 0;
+};
+
+stream_totals closed_totals(const std::string& events_path) {
   std::ifstream in(events_path);
-  double sum = 0;
-  const std::string tag = "\"channel\":\"" + channel + "\"", name = "\"" + key + "\":";
-  for (std::string line; std::getline(in, line);) {
-    if (line.find(tag) == std::string::npos) continue;
+  stream_totals t;
+  const auto member = [](const std::string& line, const char* name) {
     const std::size_t at = line.find(name);
-    if (at != std::string::npos) sum += std::atof(line.c_str() + at + name.size());
+    return at == std::string::npos ? 0.0 : std::atof(line.c_str() + at + std::strlen(name));
+  };
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("\"channel\":\"rtsp-closed\"") == std::string::npos) continue;
+    t.nals += member(line, "\"nals\":");
+    t.dropped_frames += member(line, "\"dropped_frames\":");
   }
-  return sum;
+  return t;
 }
 
 void BM_PowerTestStreaming(benchmark::State& state) {
@@ -76,8 +76,8 @@ void BM_PowerTestStreaming(benchmark::State& state) {
       devices.list.set_text(row, kColIp, wide_string(lab.camera(n).ip));
       devices.list.set_checked(row, true);
     }
-    std::ofstream("/proc/self/clear_refs") << "5";
-    const long before = status_kib("VmRSS:");
+    bench::reset_peak_rss();
+    const long before = bench::status_kib("VmRSS:");
     const double cpu0 = cpu_seconds();
     std::vector<power_test_result> results;
     {
@@ -93,7 +93,7 @@ void BM_PowerTestStreaming(benchmark::State& state) {
       stop_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     }
     cpu_s = cpu_seconds() - cpu0;
-    peak_mib = static_cast<double>(status_kib("VmHWM:") - before) / 1024.0;
+    peak_mib = static_cast<double>(bench::status_kib("VmHWM:") - before) / 1024.0;
     for (const auto& r : results) {
       connects += r.connects;
       breaks += r.drops;
@@ -101,7 +101,7 @@ void BM_PowerTestStreaming(benchmark::State& state) {
   }
   // camsim logs a connection's totals when it closes; give the teardowns a moment.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const double nals = sum_member(lab.events_path(), "rtsp-closed", "nals");
+  const stream_totals sent = closed_totals(lab.events_path());
   state.counters["cameras"] = kCameras;
   state.counters["seconds"] = kSeconds;
   state.counters["cpu_s"] = cpu_s;
@@ -110,8 +110,8 @@ void BM_PowerTestStreaming(benchmark::State& state) {
   state.counters["stop_s"] = stop_s;  // every probe ended and every stop command sent
   state.counters["connections"] = connects;
   state.counters["false_breaks"] = breaks;
-  state.counters["nals_sent"] = nals;
-  state.counters["frames_skipped_by_camsim"] = sum_member(lab.events_path(), "rtsp-closed", "dropped_frames");
+  state.counters["nals_sent"] = sent.nals;
+  state.counters["frames_skipped_by_camsim"] = sent.dropped_frames;
 }
 
 BENCHMARK(BM_PowerTestStreaming)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

@@ -20,6 +20,7 @@
 #include "app/core/text.h"
 #include "lab/lab.h"
 #include "net/raw_frame.h"
+#include "process_memory.h"
 #include "upgrade/tftp_write.h"
 #include "upgrade/upgrade_manager.h"
 
@@ -79,14 +80,6 @@ bool write_package(const std::string& path) {
   return static_cast<bool>(out);
 }
 
-long status_kib(const char* field) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
-  return -1;
-}
-
 void BM_UpgradeAtOnce(benchmark::State& state) {
   const int cameras = static_cast<int>(state.range(0));
   lab::lab_config_t cfg;
@@ -113,15 +106,15 @@ void BM_UpgradeAtOnce(benchmark::State& state) {
       list.set_text(row, kColIp, wide_string(lab.camera(n).ip));
       list.set_checked(row, true);
     }
-    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts over from here
-    const long before = status_kib("VmRSS:");
+    bench::reset_peak_rss();
+    const long before = bench::status_kib("VmRSS:");
     const auto t0 = std::chrono::steady_clock::now();
     {
       lab::netns_scope in(lab.ws_netns());
       run_upgrade(host);
     }
     run_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    peak_mib = static_cast<double>(status_kib("VmHWM:") - before) / 1024.0;
+    peak_mib = static_cast<double>(bench::status_kib("VmHWM:") - before) / 1024.0;
     ok = 0;
     for (int n = 0; n < cameras; ++n) {
       const std::string text = ansi_string(host.state().list.text(n, kColInfo));

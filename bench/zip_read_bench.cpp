@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "process_memory.h"
 #include "upgrade/zip_reader.h"
 
 namespace {
@@ -22,18 +24,7 @@ constexpr double kMiB = 1024.0 * 1024.0;
 
 // The process's peak resident set (VmHWM) in bytes, or 0 where it cannot be read.
 double peak_rss_bytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) * 1024.0;
-  }
-  return 0;
-}
-
-// Starts the peak over from the current resident set, so the archive's making does not count.
-void reset_peak_rss() {
-  std::ofstream clear("/proc/self/clear_refs");
-  clear << "5";
+  return static_cast<double>(std::max(0L, mardo::bench::status_kib("VmHWM:"))) * 1024.0;
 }
 
 // Firmware-like members: compressible to about half, so the inflater does real work.
@@ -90,7 +81,7 @@ void BM_ReadZipOf8Members16MiB(benchmark::State& state) {
     state.SkipWithError("could not make the archive (is the zip command installed?)");
     return;
   }
-  reset_peak_rss();
+  mardo::bench::reset_peak_rss();
   const double before = peak_rss_bytes();
   std::size_t data = 0;
   bool all_read = true;

@@ -20,10 +20,10 @@
 #include "raw_channel.h"
 #include "rs485_channel.h"
 #include "rtsp_channel.h"
-#include "tcp_channel.h"
-#include "tftp_channel.h"
 #include "sim_config.h"
 #include "sim_loop.h"
+#include "tcp_channel.h"
+#include "tftp_channel.h"
 
 namespace {
 
@@ -85,35 +85,19 @@ int main(int argc, char** argv) {
     return 1;
   }
   mardo::sim::raw_channel raw(config->cameras, loop, log);
-  if (!raw.open(&error)) {
-    std::fprintf(stderr, "camsim: %s\n", error.c_str());
-    return 1;
-  }
   mardo::sim::mc_channel mc(config->cameras, loop, log);
-  if (!mc.open(&error)) {
-    std::fprintf(stderr, "camsim: %s\n", error.c_str());
-    return 1;
-  }
   mardo::sim::tftp_channel tftp(config->cameras, loop, log);
-  if (!tftp.open(&error)) {
-    std::fprintf(stderr, "camsim: %s\n", error.c_str());
-    return 1;
-  }
   mardo::sim::tcp_channel tcp(config->cameras, loop, log);
-  if (!tcp.open(&error)) {
-    std::fprintf(stderr, "camsim: %s\n", error.c_str());
-    return 1;
-  }
   mardo::sim::rtsp_channel rtsp(config->cameras, loop, log);
-  if (!rtsp.open(&error)) {
-    std::fprintf(stderr, "camsim: %s\n", error.c_str());
-    return 1;
-  }
   mardo::sim::rs485_channel rs485(config->cameras, loop, log);
-  if (!rs485.open(&error)) {
+  const auto opened = [&error](auto& channel) {
+    if (channel.open(&error)) return true;
     std::fprintf(stderr, "camsim: %s\n", error.c_str());
+    return false;
+  };
+  if (!opened(raw) || !opened(mc) || !opened(tftp) || !opened(tcp) || !opened(rtsp) ||
+      !opened(rs485))
     return 1;
-  }
   // A camera that lacks the service until its bootstrap file came restarts with it.
   tftp.set_file_hook([&](std::size_t camera, const std::string& name) {
     const mardo::sim::sim_camera_t& cam = config->cameras[camera];

@@ -377,10 +377,6 @@ TEST(CliLab, ProductModelsSetThenQueryAndTheRefusals) {
             2);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(CliLab, FactoryTestExitsZeroOnlyWhenEveryCameraPassed) {
   mardo::lab::lab_config_t cfg;
   cfg.cameras.resize(2);
