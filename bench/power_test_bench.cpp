@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "lab/lab.h"
 #include "net/raw_frame.h"
 #include "process_memory.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "lab/lab.h"
 #include "net/capture.h"
 #include "net/raw_frame.h"
@@ -103,7 +103,7 @@ upgrade_task_t image_task(upgrade_owner& owner, int row, std::u16string name,
                         const std::vector<std::uint8_t>& image) {
   upgrade_task_t task;
   task.owner = &owner;
-  task.row = row;
+  task.camera = *camera_at(owner.state(), row);
   set_task_image(task, std::move(name), image.data(), static_cast<int>(image.size()));
   return task;
 }

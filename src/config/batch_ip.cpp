@@ -1,6 +1,6 @@
 #include "config/batch_ip.h"
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "config/ip_change.h"
 #include "net/multicast.h"
 #include "net/raw_frame.h"
@@ -17,30 +17,29 @@ bool ask_batch_ip(const device_list& list, config_prompts& prompts, batch_ip_fie
   return any_checked(list) && prompts.edit_batch_ip(fields);
 }
 
-void run_batch_ip(device_state& state, const batch_ip_fields_t& fields,
+void run_batch_ip(device_state& state, const std::vector<camera_t>& cameras,
+                  const batch_ip_fields_t& fields,
                   const std::function<void(const batch_ip_step_t&)>& on_step) {
-  device_list& list = state.list;
   std::uint32_t next = dotted_value(fields.start_ip);
   const std::uint32_t netmask = dotted_value(fields.netmask);
   const std::uint32_t gateway = dotted_value(fields.gateway);
-  const int rows = list.count();
-  for (int r = 0; r < rows; ++r) {
-    if (!list.checked(r)) continue;
-    const std::string mac = ansi_string(list.text(r, kColMac));
-    const std::optional<dev_info_t> adapter = state.adapters.at(row_adapter(list.tag(r)));
+  for (const camera_t& camera : cameras) {
+    const std::optional<dev_info_t>& adapter = camera.adapter;
     if (!adapter) return;
-    batch_ip_step_t step{r, next, state.addrs.lookup(mac).has_value(), false};
+    batch_ip_step_t step{&camera, next, camera.multicast.has_value(), false};
     if (!step.multicast) {
       const auto command = ip_set_command(next, netmask, gateway);
-      send_raw_frame(adapter->pCapHandle.get(), adapter->aucMac, mac.c_str(), command.data(),
+      send_raw_frame(adapter->pCapHandle.get(), adapter->aucMac, camera.mac.c_str(), command.data(),
                      static_cast<int>(command.size()));
     } else {
       // Texts rebuilt from the parsed values: what is not an address goes as 255.255.255.255.
       const std::string ip = dotted_text(next);
-      const std::string request = modify_ip_request(mac, ip, dotted_text(netmask), dotted_text(gateway));
-      step.confirmed = mc_exchange(adapter->acIpAddr[0], camera_mac_text(mac).c_str(), request.c_str()) == 1;
-      if (step.confirmed) list.set_text(r, kColIp, wide_string(ip));
-      list.set_text(r, kColInfo, wide_string(step.confirmed ? kTextIpChanged : kTextIpChangeFailed));
+      const std::string request =
+          modify_ip_request(camera.mac, ip, dotted_text(netmask), dotted_text(gateway));
+      step.confirmed =
+          mc_exchange(adapter->acIpAddr[0], camera_mac_text(camera.mac).c_str(), request.c_str()) == 1;
+      if (step.confirmed) state.list.set_text_of(camera.id, kColIp, wide_string(ip));
+      show_status(state, camera, step.confirmed ? kTextIpChanged : kTextIpChangeFailed);
     }
     if (!fields.same_ip) next = next_run_address(next);
     if (on_step) on_step(step);

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/core/device_table.h"
+#include <vector>
+
+#include "core/camera.h"
 #include "config/config_prompts.h"
 
 namespace mardo {
@@ -15,15 +17,17 @@ std::uint32_t next_run_address(std::uint32_t address);
 
 // What one row was given, for a caller that reports as the run goes on.
 struct batch_ip_step_t {
-  int row = -1;
+  const camera_t* camera = nullptr;
   std::uint32_t address = 0;
   bool multicast = false;
   bool confirmed = false;  // multicast rows only
 };
 
-// The run over the ticked rows, in list order; it blocks up to 3000 ms per multicast row, so
-// the window runs it off its own thread. A row whose adapter is not in the table ends the run.
-void run_batch_ip(device_state& state, const batch_ip_fields_t& fields,
+// The run over the cameras ticked when it started (ticked_cameras), in that order; it blocks up
+// to 3000 ms per multicast camera, so the window runs it off its own thread. A camera whose
+// adapter was not in the table ends the run.
+void run_batch_ip(device_state& state, const std::vector<camera_t>& cameras,
+                  const batch_ip_fields_t& fields,
                   const std::function<void(const batch_ip_step_t&)>& on_step = {});
 
 // Whether a batch would do anything (some row ticked), then the dialog; false: nothing to do.

@@ -5,10 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "core/string_table.h"
+
 namespace mardo {
 
-inline constexpr char kAskDelete[] = "是否确认删除？";   // string 106
-inline constexpr char kAskReboot[] = "是否确认重启？";   // string 107
+inline constexpr std::string_view kAskDelete = kStrConfirmDelete;
+inline constexpr std::string_view kAskReboot = kStrConfirmReboot;
 
 // The IP dialog (CIPDlg): three texts, taken as typed.
 struct ip_fields_t {

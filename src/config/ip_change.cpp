@@ -5,17 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "net/capture_port.h"
 #include "net/multicast.h"
 #include "net/raw_frame.h"
 
 namespace mardo {
-namespace {
-
-std::string row_mac(const device_list& list, int row) { return ansi_string(list.text(row, kColMac)); }
-
-}  // namespace
 
 std::uint32_t dotted_value(std::string_view text) {
   const std::string copy(text);
@@ -91,18 +86,17 @@ ip_fields_t initial_ip_fields(const std::string& ip_text, std::optional<std::uin
   return f;
 }
 
-bool apply_ip_change(device_state& state, int row, const ip_fields_t& fields, bool* confirmed) {
+bool apply_ip_change(device_state& state, const camera_t& camera, const ip_fields_t& fields,
+                     bool* confirmed) {
   if (confirmed) *confirmed = false;
-  device_list& list = state.list;
-  const int adapter_index = row_adapter(list.tag(row));
-  const std::string mac = row_mac(list, row);
-  const std::optional<dev_info_t> adapter = state.adapters.at(adapter_index);
+  const std::optional<dev_info_t>& adapter = camera.adapter;
   if (!adapter) return false;
-  if (state.addrs.lookup(mac)) {
-    const std::string request = modify_ip_request(mac, fields.ip, fields.netmask, fields.gateway);
-    const bool ok = mc_exchange(adapter->acIpAddr[0], camera_mac_text(mac).c_str(), request.c_str()) == 1;
-    if (ok) list.set_text(row, kColIp, wide_string(fields.ip));
-    list.set_text(row, kColInfo, wide_string(ok ? kTextIpChanged : kTextIpChangeFailed));
+  if (camera.multicast) {
+    const std::string request = modify_ip_request(camera.mac, fields.ip, fields.netmask, fields.gateway);
+    const bool ok =
+        mc_exchange(adapter->acIpAddr[0], camera_mac_text(camera.mac).c_str(), request.c_str()) == 1;
+    if (ok) state.list.set_text_of(camera.id, kColIp, wide_string(fields.ip));
+    show_status(state, camera, ok ? kTextIpChanged : kTextIpChangeFailed);
     if (confirmed) *confirmed = ok;
     return ok;
   }
@@ -110,27 +104,24 @@ bool apply_ip_change(device_state& state, int row, const ip_fields_t& fields, bo
                                       dotted_value(fields.gateway));
   // The capture library gives 0 for a frame it sent; a null handle sends nothing.
   return adapter->pCapHandle &&
-         send_raw_frame(adapter->pCapHandle.get(), adapter->aucMac, row_mac(list, row).c_str(),
+         send_raw_frame(adapter->pCapHandle.get(), adapter->aucMac, camera.mac.c_str(),
                         command.data(), static_cast<int>(command.size())) == 0;
 }
 
 void change_ip(device_state& state, int row, config_prompts& prompts) {
-  device_list& list = state.list;
-  if (row < 0 || row >= list.count()) return;
-  const std::string mac = row_mac(list, row);
-  const std::string ip_text = ansi_string(list.text(row, kColIp));
+  const std::optional<camera_t> camera = camera_at(state, row);
+  if (!camera) return;
   ip_fields_t fields;
-  if (const std::optional<dev_addr_t> r = state.addrs.lookup(mac)) {
-    fields = initial_ip_fields(ip_text, r->uiNetmask, r->uiGateway);
+  if (camera->multicast) {
+    fields = initial_ip_fields(camera->ip, camera->multicast->uiNetmask, camera->multicast->uiGateway);
   } else {
-    const std::optional<dev_info_t> adapter = state.adapters.at(row_adapter(list.tag(row)));
-    if (!adapter) return;
-    const auto found = query_camera_ip(*adapter, mac);
-    fields = initial_ip_fields(ip_text, found ? std::optional(found->netmask) : std::nullopt,
+    if (!camera->adapter) return;
+    const auto found = query_camera_ip(*camera->adapter, camera->mac);
+    fields = initial_ip_fields(camera->ip, found ? std::optional(found->netmask) : std::nullopt,
                                found ? std::optional(found->gateway) : std::nullopt);
   }
   if (!prompts.edit_ip(fields)) return;
-  apply_ip_change(state, row, fields, nullptr);
+  apply_ip_change(state, *camera, fields, nullptr);
 }
 
 }  // namespace mardo

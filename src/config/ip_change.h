@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/device_table.h"
+#include "core/camera.h"
 #include "config/config_prompts.h"
 
 namespace mardo {
@@ -49,12 +49,14 @@ std::optional<camera_addresses_t> query_camera_ip(const dev_info_t& adapter,
 ip_fields_t initial_ip_fields(const std::string& ip_text, std::optional<std::uint32_t> netmask,
                               std::optional<std::uint32_t> gateway);
 
-// The change of one row (the first selected one, chosen by the caller; -1: none). Blocks for
-// the query or the exchange, up to 3000 ms each.
+// The change of one row (the first selected one, chosen by the caller; -1: none). The camera
+// is taken as the dialog opens: the new address goes to it even when a search or a deletion
+// moved its row meanwhile. Blocks for the query or the exchange, up to 3000 ms each.
 void change_ip(device_state& state, int row, config_prompts& prompts);
 
-// One camera given the three texts, by the row's transport, without a dialog: true when a
-// multicast camera confirmed it, or the raw frame went out.
-bool apply_ip_change(device_state& state, int row, const ip_fields_t& fields, bool* confirmed);
+// One camera given the three texts, by its transport, without a dialog: true when a multicast
+// camera confirmed it, or the raw frame went out.
+bool apply_ip_change(device_state& state, const camera_t& camera, const ip_fields_t& fields,
+                     bool* confirmed);
 
 }  // namespace mardo

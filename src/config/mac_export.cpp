@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/core/text.h"
+#include "core/text.h"
 
 namespace mardo {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/core/device_list.h"
+#include "core/device_list.h"
 
 namespace mardo {
 

@@ -4,8 +4,9 @@
 #include <span>
 #include <string>
 
-#include "app/core/log.h"
-#include "app/core/text.h"
+#include "core/camera.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "net/raw_frame.h"
 
 namespace mardo {
@@ -13,17 +14,13 @@ namespace {
 
 // One frame per ticked row; an adapter outside the table ends the loop there.
 int send_command(device_state& state, std::span<const std::uint8_t> command) {
-  device_list& list = state.list;
   int sent = 0;
-  const int rows = list.count();
-  for (int r = 0; r < rows; ++r) {
-    if (!list.checked(r)) continue;
-    const std::optional<dev_info_t> adapter = state.adapters.at(row_adapter(list.tag(r)));
+  for (const camera_t& camera : ticked_cameras(state)) {
+    const std::optional<dev_info_t>& adapter = camera.adapter;
     if (!adapter) break;
-    const std::string mac = ansi_string(list.text(r, kColMac));
     // The capture library gives 0 for a frame it sent; a null handle sends nothing.
-    if (send_raw_frame(adapter->pCapHandle.get(), adapter->aucMac, mac.c_str(), command.data(),
-                       static_cast<int>(command.size())) == 0 &&
+    if (send_raw_frame(adapter->pCapHandle.get(), adapter->aucMac, camera.mac.c_str(),
+                       command.data(), static_cast<int>(command.size())) == 0 &&
         adapter->pCapHandle)
       ++sent;
   }

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "app/core/device_table.h"
+#include "core/device_table.h"
 #include "config/config_prompts.h"
 
 namespace mardo {

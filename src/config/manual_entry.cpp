@@ -1,10 +1,11 @@
 #include "config/manual_entry.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <string>
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "net/raw_frame.h"
 
 namespace mardo {
@@ -71,13 +72,14 @@ void advance_mac(std::array<std::uint8_t, 6>& mac) {
 int add_manual_rows(device_list& list, const manual_entry_fields_t& fields) {
   std::array<std::uint8_t, 6> mac = manual_entry_mac(fields.mac);
   const std::u16string ip = wide_string(fields.ip);
-  for (int k = 0; k < fields.count; ++k) {
+  const int count = std::clamp(fields.count, 0, kMaxManualRows);
+  for (int k = 0; k < count; ++k) {
     const int row = list.add_row();
     list.set_text(row, kColMac, wide_string(format_mac_upper(mac.data())));
     list.set_text(row, kColIp, ip);
     advance_mac(mac);
   }
-  return fields.count > 0 ? fields.count : 0;
+  return count;
 }
 
 void add_manual_devices(device_list& list, config_prompts& prompts) {

@@ -5,12 +5,17 @@
 #include <optional>
 #include <string_view>
 
-#include "app/core/device_list.h"
+#include "core/device_list.h"
+#include "core/string_table.h"
 #include "config/config_prompts.h"
 
 namespace mardo {
 
-inline constexpr char kTextNotAnInteger[] = "请输入一个整数。";  // string 61712
+inline constexpr std::string_view kTextNotAnInteger = kStrEnterInteger;
+// One entry adds at most this many rows (a row number is 16 bits of the row tag); a larger
+// count is refused like one that is no number: a pasted MAC read as a count once asked for a
+// billion rows.
+inline constexpr int kMaxManualRows = 65535;
 // The MAC text's buffer holds 31 characters and its NUL; a longer text is cut there.
 inline constexpr std::size_t kManualMacChars = 31;
 

@@ -9,9 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/core/log.h"
-#include "app/core/text.h"
-#include "app/core/worker_thread.h"
+#include "core/log.h"
+#include "core/text.h"
+#include "core/worker_thread.h"
 #include "discovery/search_answer.h"
 #include "discovery/version_text.h"
 #include "net/adapters.h"

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "app/core/device_table.h"
+#include "core/device_table.h"
 
 namespace mardo {
 

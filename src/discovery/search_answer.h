@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/device_table.h"
+#include "core/device_table.h"
 
 namespace mardo {
 

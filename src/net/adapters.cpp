@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "net/adapter_filter.h"
+#include "net/capture_port.h"
 
 namespace mardo {
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
 // The workstation's usable adapters: Ethernet and wireless interfaces, each opened for
 // raw frames.
-#include "app/core/device_table.h"
+#include "core/device_table.h"
 
 namespace mardo {
 

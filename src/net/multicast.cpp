@@ -10,7 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/core/log.h"
+#include "core/log.h"
+#include "core/stop.h"
 #include "net/byte_view.h"
 #include "net/json_object.h"
 #include "net/tick.h"
@@ -203,7 +204,7 @@ int mc_exchange(const char* local_ip, const char* mac, const char* request) {
   mc_send(sock, request ? request : "");
   int result = 0;
   const std::uint64_t t0 = tick_ms();
-  while (tick_ms() - t0 <= static_cast<std::uint64_t>(kMcExchangeMs)) {
+  while (tick_ms() - t0 <= static_cast<std::uint64_t>(kMcExchangeMs) && !stop_requested()) {
     mc_header_t header{};
     std::string text;
     if (mc_receive(sock, header, text) != mc_pass_t::text) continue;

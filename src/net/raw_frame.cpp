@@ -3,7 +3,8 @@
 #include <cstring>
 #include <thread>
 
-#include "app/core/text.h"
+#include "core/stop.h"
+#include "core/text.h"
 #include "net/byte_view.h"
 #include "net/tick.h"
 
@@ -74,6 +75,7 @@ int wait_raw_reply(capture_port* port, const std::uint8_t* adapter_mac, const ch
   const auto camera = parse_mac_text(camera_mac ? camera_mac : "");
   captured_frame_t captured;
   while (tick_ms() - t0 <= static_cast<std::uint64_t>(timeout_ms < 0 ? 0 : timeout_ms)) {
+    if (stop_requested()) return -1;
     if (!port) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;

@@ -6,9 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+
+#include "core/stop.h"
 
 namespace mardo {
 
@@ -27,7 +30,7 @@ bool would_block(int err) {
 }
 
 // 1 ready, 0 time-out, -1 failed wait. An error or hang-up on the socket counts as ready:
-// the call that follows reports it.
+// the call that follows reports it. A job told to stop times out at once.
 int wait_ready(int sock, wait_for what, int timeout_ms) {
   if (sock < 0) return -1;
   using clock = std::chrono::steady_clock;
@@ -36,12 +39,12 @@ int wait_ready(int sock, wait_for what, int timeout_ms) {
   pollfd p{sock, static_cast<short>(what == wait_for::readable ? POLLIN : POLLOUT), 0};
   int left = wait_ms;
   for (;;) {
+    if (stop_requested()) return 0;
     p.revents = 0;
-    const int r = poll(&p, 1, left);
+    const int r = poll(&p, 1, std::min(left, kStopSliceMs));
     if (r > 0) return (p.revents & POLLNVAL) ? -1 : 1;
-    if (r == 0) return 0;
-    if (errno != EINTR) return -1;
-    // A signal must not stretch the wait beyond its time-out.
+    if (r < 0 && errno != EINTR) return -1;
+    // Neither a signal nor the slices stretch the wait beyond its time-out.
     const auto rest =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
     if (rest <= 0) return 0;

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
+
+#include "core/string_table.h"
 #include <string>
 #include <vector>
 
@@ -14,7 +17,9 @@ namespace mardo {
 inline constexpr std::uint16_t kEtherFactoryRequest = 0xFFF5;
 inline constexpr std::uint16_t kEtherPresenceProbe = 0xFFF6;
 inline constexpr const char* kFactoryFilter = "ether proto 0xFFF5 || ether proto 0xFFF6";
-inline constexpr char kAskFactoryTest[] = "是否确认开始出厂测试？";  // string 108
+inline constexpr std::string_view kAskFactoryTest = kStrConfirmFactoryTest;
+// A run that ended without a verdict (it broke off): never shown as passed.
+inline constexpr char kTextFactoryFailed[] = "出厂测试失败！";
 
 enum factory_item : int {
   kItemSwitch1 = 0,

@@ -4,9 +4,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/log.h"
-#include "app/core/text.h"
-#include "app/core/worker_thread.h"
+#include "core/log.h"
+#include "core/stop.h"
+#include "core/text.h"
+#include "core/worker_thread.h"
 #include "config/maintenance.h"
 #include "net/capture_port.h"
 #include "net/raw_frame.h"
@@ -17,16 +18,14 @@ namespace {
 
 constexpr int kReplyCapacity = 512;
 
-void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void pause(int ms) { pause_ms(ms); }
 
 class worker {
  public:
-  worker(device_state& state, int row, const dev_info_t& adapter, capture_port_ptr port,
+  worker(device_state& state, const camera_t& camera, capture_port_ptr port,
          const factory_timing_t& timing)
-      : state_(state), row_(row), adapter_(adapter), port_(std::move(port)), timing_(timing) {
-    mac_ = ansi_string(state.list.text(row, kColMac));
-    ip_ = ansi_string(state.list.text(row, kColIp));
-  }
+      : state_(state), camera_(camera), adapter_(*camera.adapter), port_(std::move(port)),
+        timing_(timing), mac_(camera.mac), ip_(camera.ip) {}
 
   void send(const std::vector<std::uint8_t>& command) {
     send_raw_frame(port_.get(), adapter_.aucMac, mac_.c_str(), command.data(), static_cast<int>(command.size()));
@@ -49,8 +48,8 @@ class worker {
     return data ? result_value(*data, id) : std::nullopt;
   }
   void show(const std::string& text, bool logged = true) {
-    state_.list.set_text(row_, kColInfo, wide_string(text));
-    if (!logged) return;
+    // A row that is gone logs the text itself; this line is then the only one.
+    if (!show_status(state_, camera_, text) || !logged) return;
     const std::string line = "[ " + mac_ + " " + ip_ + " ] " + text;
     log_event(line.c_str());
   }
@@ -142,32 +141,33 @@ class worker {
 
  private:
   device_state& state_;
-  int row_;
-  dev_info_t adapter_;
+  const camera_t& camera_;
+  const dev_info_t& adapter_;
   capture_port_ptr port_;
   const factory_timing_t& timing_;
-  std::string mac_, ip_;
+  const std::string& mac_;
+  const std::string& ip_;
 };
 
 }  // namespace
 
-factory_outcome_t run_factory_worker(device_state& state, int row, const factory_station_t& station,
+factory_outcome_t run_factory_worker(device_state& state, const camera_t& camera,
+                                     const factory_station_t& station,
                                      const factory_timing_t& timing) {
   factory_outcome_t out;
-  const std::optional<dev_info_t> adapter = state.adapters.at(row_adapter(state.list.tag(row)));
-  if (!adapter) return out;
-  capture_port_ptr port = capture_port::open(adapter->acName);
+  if (!camera.adapter) return out;
+  capture_port_ptr port = capture_port::open(camera.adapter->acName);
   if (!port) return out;
   port->apply_filter(kFactoryFilter);
   out.ran = true;
-  worker w(state, row, *adapter, std::move(port), timing);
+  worker w(state, camera, std::move(port), timing);
   out.passed[kItemSwitch1] = w.switch_input(kReqSwitch1, "开关量1");
   out.passed[kItemSwitch2] = w.switch_input(kReqSwitch2, "开关量2");
   out.passed[kItemRtc] = w.clock();
   out.passed[kItemChip] = w.chip();
   out.passed[kItemSd] = w.sd();
   out.tested = kItemReset;
-  if (row == station.row) {
+  if (station.camera != 0 && camera.id == station.camera) {
     out.passed[kItemReset] = w.reset();
     out.tested = kItemRs485;
     if (!station.com_port.empty()) {
@@ -180,23 +180,20 @@ factory_outcome_t run_factory_worker(device_state& state, int row, const factory
   return out;
 }
 
-bool prepare_factory_test(const device_list& list, factory_prompts& prompts, factory_station_t* station) {
-  int ticked = 0;
-  int only = -1;
-  for (int r = 0; r < list.count(); ++r)
-    if (list.checked(r)) {
-      ++ticked;
-      only = r;
-    }
-  if (ticked == 0 || !prompts.ask(kAskFactoryTest)) return false;
-  if (ticked == 1) {
-    station->row = only;
-  } else {
-    station->row = -1;
-    int picked = -1;
-    if (prompts.choose_station(list, &picked)) station->row = picked;
+bool prepare_factory_test(const device_state& state, factory_prompts& prompts,
+                          factory_station_t* station, std::vector<camera_t>* cameras) {
+  *cameras = ticked_cameras(state);
+  if (cameras->empty() || !prompts.ask(kAskFactoryTest)) return false;
+  int picked = 0;
+  if (cameras->size() > 1) {
+    picked = -1;
+    if (!prompts.choose_station(*cameras, &picked) ||
+        picked >= static_cast<int>(cameras->size()))
+      picked = -1;
   }
-  if (station->row != -1) {
+  station->camera = picked < 0 ? 0 : (*cameras)[static_cast<std::size_t>(picked)].id;
+  station->row = picked < 0 ? -1 : (*cameras)[static_cast<std::size_t>(picked)].row;
+  if (station->camera != 0) {
     station->com_port.clear();
     std::string port, rs485;
     if (prompts.choose_port(&port, &rs485)) {
@@ -207,16 +204,15 @@ bool prepare_factory_test(const device_list& list, factory_prompts& prompts, fac
   return true;
 }
 
-void run_factory_workers(device_state& state, const factory_station_t& station,
+void run_factory_workers(device_state& state, const std::vector<camera_t>& cameras,
+                         const factory_station_t& station,
                          const std::function<void(bool)>& on_running, const factory_timing_t& timing) {
-  device_list& list = state.list;
   if (on_running) on_running(true);
+  clear_statuses(state.list);
   std::vector<std::thread> workers;
-  for (int r = 0; r < list.count(); ++r) {
-    list.set_text(r, kColInfo, u"");
-    if (!list.checked(r)) continue;
-    std::thread t = start_worker("factory row " + std::to_string(r), [&state, r, station, &timing] {
-      run_factory_worker(state, r, station, timing);
+  for (const camera_t& camera : cameras) {
+    std::thread t = start_worker("factory " + camera.mac, [&state, &camera, &station, &timing] {
+      run_factory_worker(state, camera, station, timing);
     });
     if (t.joinable()) workers.push_back(std::move(t));
   }
@@ -226,8 +222,9 @@ void run_factory_workers(device_state& state, const factory_station_t& station,
 
 void run_factory_test(device_state& state, factory_prompts& prompts, factory_station_t* station,
                       const std::function<void(bool)>& on_running, const factory_timing_t& timing) {
-  if (!prepare_factory_test(state.list, prompts, station)) return;
-  run_factory_workers(state, *station, on_running, timing);
+  std::vector<camera_t> cameras;
+  if (!prepare_factory_test(state, prompts, station, &cameras)) return;
+  run_factory_workers(state, cameras, *station, on_running, timing);
 }
 
 }  // namespace mardo

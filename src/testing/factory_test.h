@@ -6,7 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "app/core/device_table.h"
+#include <vector>
+
+#include "core/camera.h"
 #include "testing/factory_items.h"
 
 namespace mardo {
@@ -28,7 +30,8 @@ inline constexpr factory_timing_t kFactoryTiming{};
 
 // The station camera and its serial port, as the preparation step chose them.
 struct factory_station_t {
-  int row = -1;
+  camera_id camera = 0;  // 0: none
+  int row = -1;          // its row when chosen, for the window's member only
   std::string com_port;           // empty: no RS485 item
   std::string rs485 = "RS485-1";  // or "RS485-2"
 };
@@ -40,7 +43,8 @@ struct factory_outcome_t {
   std::string verdict;
 };
 
-factory_outcome_t run_factory_worker(device_state& state, int row, const factory_station_t& station,
+factory_outcome_t run_factory_worker(device_state& state, const camera_t& camera,
+                                     const factory_station_t& station,
                                      const factory_timing_t& timing = kFactoryTiming);
 
 // What the preparation step asks: the question, then the choosers.
@@ -48,16 +52,20 @@ class factory_prompts {
  public:
   virtual ~factory_prompts() = default;
   virtual bool ask(std::string_view text) = 0;
-  // The device chooser over the ticked rows: false when cancelled; *row −1 when none picked.
-  virtual bool choose_station(const device_list& list, int* row) = 0;
+  // The device chooser over the cameras to test: false when cancelled; *index into cameras,
+  // −1 when none picked.
+  virtual bool choose_station(const std::vector<camera_t>& cameras, int* index) = 0;
   // The serial-port chooser: false when cancelled or when there is nothing to choose.
   virtual bool choose_port(std::string* port, std::string* rs485) = 0;
 };
 
-// The preparation step alone: false when there is nothing to test or the answer is No.
-bool prepare_factory_test(const device_list& list, factory_prompts& prompts, factory_station_t* station);
-// The run alone: one worker per ticked row, all at once, until the last has ended.
-void run_factory_workers(device_state& state, const factory_station_t& station,
+// The preparation step alone: the ticked cameras are taken first, and the run tests those
+// whatever is ticked later. False when there is nothing to test or the answer is No.
+bool prepare_factory_test(const device_state& state, factory_prompts& prompts,
+                          factory_station_t* station, std::vector<camera_t>* cameras);
+// The run alone: one worker per camera, all at once, until the last has ended.
+void run_factory_workers(device_state& state, const std::vector<camera_t>& cameras,
+                         const factory_station_t& station,
                          const std::function<void(bool)>& on_running = {},
                          const factory_timing_t& timing = kFactoryTiming);
 

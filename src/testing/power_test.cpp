@@ -5,8 +5,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/core/log.h"
-#include "app/core/text.h"
+#include "core/camera.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "net/raw_frame.h"
 
 namespace mardo {
@@ -50,10 +51,9 @@ bool power_test::toggle(std::int32_t* reboot_count) {
 
 bool power_test::start(std::int32_t* reboot_count) {
   if (entries_) release_entries();
-  device_list& list = state_.list;
-  std::vector<int> rows;
-  for (int r = 0; r < list.count(); ++r)
-    if (list.checked(r)) rows.push_back(r);
+  // One copy of the rows: a search that sorts them meanwhile cannot pair one camera's MAC with
+  // another's address.
+  const std::vector<camera_t> rows = ticked_cameras(state_);
   if (rows.empty()) return false;
   std::unique_ptr<power_test_entry[]> entries(new (std::nothrow) power_test_entry[rows.size()]());
   if (!entries) return false;
@@ -62,9 +62,9 @@ bool power_test::start(std::int32_t* reboot_count) {
   // never reads an entry while it is being written.
   for (std::size_t i = 0; i < rows.size(); ++i) {
     power_test_entry& e = entries[i];
-    copy_text(e.mac_text, ansi_string(list.text(rows[i], kColMac)));
-    copy_text(e.ip_text, ansi_string(list.text(rows[i], kColIp)));
-    e.adapter_index = row_adapter(list.tag(rows[i]));
+    copy_text(e.mac_text, rows[i].mac);
+    copy_text(e.ip_text, rows[i].ip);
+    e.adapter_index = rows[i].adapter_index();
   }
   {
     std::lock_guard lock(lock_);

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/core/device_table.h"
+#include "core/device_table.h"
 #include "testing/stream_probe.h"
 
 namespace mardo {

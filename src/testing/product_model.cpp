@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "net/command_port.h"
 
 namespace mardo {
@@ -34,38 +34,31 @@ std::string product_reply_text(std::span<const std::uint8_t> reply) {
   return field_text(reply, 0) + " | " + field_text(reply, kModelFieldSize);
 }
 
-int set_product_models(device_state& state, const product_fields_t& fields) {
-  device_list& list = state.list;
+int set_product_models(device_state& state, const std::vector<camera_t>& cameras,
+                       const product_fields_t& fields) {
   const auto block = product_block(fields);
   int done = 0;
-  for (int r = 0; r < list.count(); ++r) {
-    list.set_text(r, kColInfo, u"");
-    if (!list.checked(r)) continue;
-    const std::string ip = ansi_string(list.text(r, kColIp));
+  for (const camera_t& camera : cameras) {
     const bool ok =
-        block && send_file_command(ip.c_str(),
+        block && send_file_command(camera.ip.c_str(),
                                    std::span<const std::uint8_t, kFileCommandBlockSize>(block->data(), kFileCommandBlockSize),
                                    fields.package_path.c_str(), kProductTimeoutMs) != 0;
-    list.set_text(r, kColInfo, wide_string(ok ? kTextSetDone : kTextSetFailed));
+    show_status(state, camera, ok ? kTextSetDone : kTextSetFailed);
     done += ok;
   }
   return done;
 }
 
-int query_product_models(device_state& state) {
-  device_list& list = state.list;
+int query_product_models(device_state& state, const std::vector<camera_t>& cameras) {
   int done = 0;
-  for (int r = 0; r < list.count(); ++r) {
-    list.set_text(r, kColInfo, u"");
-    if (!list.checked(r)) continue;
+  for (const camera_t& camera : cameras) {
     std::array<std::uint8_t, 2 * kModelFieldSize> reply{};
-    const std::string ip = ansi_string(list.text(r, kColIp));
-    const int got = send_command_with_reply(ip.c_str(), kProductTimeoutMs, {}, kCmdQueryProductModel,
+    const int got = send_command_with_reply(camera.ip.c_str(), kProductTimeoutMs, {}, kCmdQueryProductModel,
                                             kCmdQueryProductModelReply, reply);
     const bool ok = got > 0;
-    list.set_text(r, kColInfo,
-                  wide_string(ok ? product_reply_text(std::span(reply).first(static_cast<std::size_t>(got)))
-                                 : std::string(kTextQueryFailed)));
+    show_status(state, camera,
+                ok ? product_reply_text(std::span(reply).first(static_cast<std::size_t>(got)))
+                   : std::string(kTextQueryFailed));
     done += ok;
   }
   return done;

@@ -9,7 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/device_table.h"
+#include <vector>
+
+#include "core/camera.h"
 
 namespace mardo {
 
@@ -35,8 +37,10 @@ std::optional<std::array<std::uint8_t, kProductBlockSize>> product_block(const p
 // "%s | %s" of a query reply's two fields, read only within the `got` bytes that came.
 std::string product_reply_text(std::span<const std::uint8_t> reply);
 
-// Each gives how many ticked rows succeeded; rows not ticked get their column 5 emptied.
-int set_product_models(device_state& state, const product_fields_t& fields);
-int query_product_models(device_state& state);
+// Each serves the cameras ticked when the command was given (start_ticked_cameras, which also
+// empties every row's column 5) and gives how many succeeded.
+int set_product_models(device_state& state, const std::vector<camera_t>& cameras,
+                       const product_fields_t& fields);
+int query_product_models(device_state& state, const std::vector<camera_t>& cameras);
 
 }  // namespace mardo

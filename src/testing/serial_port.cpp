@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
+#include "core/stop.h"
 #include "net/byte_view.h"
 #include "net/tick.h"
 
@@ -78,9 +80,16 @@ std::vector<std::string> list_serial_ports(const std::string& sys_tty) {
   while (const dirent* e = readdir(dir)) {
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
+    const std::string entry = sys_tty + "/" + name;
     struct stat st {};
     // Virtual terminals have no device behind them; serial ports do.
-    if (stat((sys_tty + "/" + name + "/device").c_str(), &st) == 0) ports.push_back("/dev/" + name);
+    if (stat((entry + "/device").c_str(), &st) != 0) continue;
+    // The kernel keeps a ttyS entry for every possible on-board UART; those it found no UART
+    // behind say type 0. USB adapters have no type and are always real.
+    std::ifstream type(entry + "/type");
+    int uart = -1;
+    if (type >> uart && uart == 0) continue;
+    ports.push_back("/dev/" + name);
   }
   closedir(dir);
   std::sort(ports.begin(), ports.end());
@@ -141,10 +150,10 @@ bool configure_test_port(int fd, const line_settings_t& line) {
 bool serial_loopback(int fd, std::string_view text, int pause_ms) {
   std::string message(text);
   message.push_back('\0');
-  std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+  if (!mardo::pause_ms(pause_ms)) return false;
   std::uint64_t deadline = tick_ms() + kIoTimeoutMs;
   std::size_t sent = 0;
-  while (sent < message.size() && tick_ms() < deadline) {
+  while (sent < message.size() && tick_ms() < deadline && !stop_requested()) {
     const ssize_t n = ::write(fd, message.data() + sent, message.size() - sent);
     if (n > 0) {
       sent += static_cast<std::size_t>(n);
@@ -152,16 +161,18 @@ bool serial_loopback(int fd, std::string_view text, int pause_ms) {
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
     pollfd p{fd, POLLOUT, 0};
-    poll(&p, 1, static_cast<int>(deadline - std::min(deadline, tick_ms())));
+    poll(&p, 1, std::min(kStopSliceMs, static_cast<int>(deadline - std::min(deadline, tick_ms()))));
   }
   std::string got;
   deadline = tick_ms() + kIoTimeoutMs;
   char buf[kReadCapacity];
   while (got.size() < kReadCapacity) {
     const std::uint64_t now = tick_ms();
-    if (now >= deadline) break;
+    if (now >= deadline || stop_requested()) break;
     pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(deadline - now)) <= 0) break;
+    const int ready = poll(&p, 1, std::min(kStopSliceMs, static_cast<int>(deadline - now)));
+    if (ready == 0) continue;
+    if (ready < 0) break;
     const ssize_t n = ::read(fd, buf, kReadCapacity - got.size());
     if (n > 0) got.append(buf, static_cast<std::size_t>(n));
     else if (n < 0 && errno != EAGAIN && errno != EINTR) break;

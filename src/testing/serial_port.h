@@ -36,7 +36,7 @@ struct line_settings_t {
 std::optional<line_settings_t> line_settings_for(const port_settings_t& record);
 
 // The serial ports of this machine ("/dev/ttyS0", "/dev/ttyUSB0", ...), from /sys/class/tty:
-// the entries with a device behind them.
+// the entries with a device behind them, without the on-board ones that have no UART.
 std::vector<std::string> list_serial_ports(const std::string& sys_tty = "/sys/class/tty");
 
 // Opened for reading and writing, exclusively; -1 when it cannot be.

@@ -8,10 +8,12 @@
 #include <span>
 #include <string_view>
 
+#include "core/string_table.h"
+
 namespace mardo {
 
-inline constexpr std::string_view kTextModelMismatch = "硬件型号与软件不匹配";  // string 109
-inline constexpr std::string_view kTextNoMatchingImage = "升级包校验错误！";    // string 104
+inline constexpr std::string_view kTextModelMismatch = kStrModelMismatch;
+inline constexpr std::string_view kTextNoMatchingImage = kStrPackageInvalid;
 
 // The camera's classes; -1 means none.
 struct device_class_t {

@@ -11,7 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/text.h"
+#include "core/stop.h"
+#include "core/text.h"
 #include "net/capture_port.h"
 #include "net/raw_frame.h"
 #include "net/sockets.h"
@@ -93,10 +94,10 @@ class row_observer : public tftp_observer {
  public:
   explicit row_observer(upgrade_task_t& task) : task_(task) {}
   void status(const std::string& text) override {
-    task_.owner->state().list.set_text(task_.row, kColInfo, wide_string(text));
+    show_status(task_.owner->state(), task_.camera, text);
   }
   void progress(int percent) override { task_.owner->post_transfer_progress(task_, percent); }
-  void pause(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+  void pause(int ms) override { pause_ms(ms); }
 
  private:
   upgrade_task_t& task_;
@@ -129,11 +130,9 @@ std::uint32_t local_address_for(const dev_info_t& adapter, std::uint32_t camera)
 }
 
 void run_tftp_transfer(upgrade_task_t& task) {
-  device_list& list = task.owner->state().list;
-  const std::string mac_text = ansi_string(list.text(task.row, kColMac));
-  const std::string ip_text = ansi_string(list.text(task.row, kColIp));
-  const bool shared_address = list.text(task.row, kColDupMark) == u"1";
-  const std::uint32_t camera = inet_addr(ip_text.c_str());
+  const std::string& mac_text = task.camera.mac;
+  const bool shared_address = task.camera.shared_address;
+  const std::uint32_t camera = inet_addr(task.camera.ip.c_str());
   const std::span<const std::uint8_t> image(task.data, static_cast<std::size_t>(task.length));
   const std::string image_name = ansi_string(task.image_name);
   row_observer observer(task);
@@ -148,7 +147,7 @@ void run_tftp_transfer(upgrade_task_t& task) {
 
   // Frames go to the camera's MAC alone; without one there is nobody to send them to.
   const auto mac = parse_mac_text(mac_text);
-  const auto adapter = task.owner->state().adapters.at(task.adapter_index);
+  const std::optional<dev_info_t>& adapter = task.camera.adapter;
   if (!mac || !adapter) return;
   // A handle of its own: the shared one is filtered for the search's answers.
   capture_port_ptr port = capture_port::open(adapter->acName);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/stop.h"
 #include "net/byte_view.h"
 
 namespace mardo {
@@ -40,18 +41,18 @@ tftp_outcome report_result(std::span<const std::uint8_t> answer, std::uint32_t b
     const std::uint16_t code = in.be16();
     if (!in.ok()) return tftp_outcome::kOtherError;
     if (code == 3) {
-      observer.status(kTextFlashFull);
+      observer.status(std::string(kTextFlashFull));
       return tftp_outcome::kFlashFull;
     }
     if (code == 8) {
-      observer.status(kTextImageRejected);
+      observer.status(std::string(kTextImageRejected));
       return tftp_outcome::kRejected;
     }
     return tftp_outcome::kOtherError;
   }
   if (!acknowledges(answer, block)) return tftp_outcome::kOtherAnswer;
   const bool patch = image_name.find("patch.bin") != std::string_view::npos;
-  observer.status(patch ? kTextPatchDone : kTextUpgradeDone);
+  observer.status(patch ? std::string(kTextPatchDone) : std::string(kTextUpgradeDone));
   return tftp_outcome::kDone;
 }
 
@@ -95,13 +96,14 @@ tftp_outcome tftp_write(tftp_transport& transport, tftp_observer& observer,
     return std::span<const std::uint8_t>(answer_bytes, n > 0 ? static_cast<std::size_t>(n) : 0);
   };
   auto fail = [&observer] {
-    observer.status(kTextUpgradeFailed);
+    observer.status(std::string(kTextUpgradeFailed));
     return tftp_outcome::kFailed;
   };
 
   const auto request = tftp_write_request(tftp_file_name(image_name), length);
   bool accepted = false;
-  for (int t = 0; t < kTftpTries && !accepted; ++t) {
+  // A job told to stop gives up at its next try; a transfer cut short is never reported done.
+  for (int t = 0; t < kTftpTries && !accepted && !stop_requested(); ++t) {
     transport.send(request);
     accepted = opcode(receive(kTftpWaitMs)) == kOpOptionAck;
   }
@@ -112,7 +114,7 @@ tftp_outcome tftp_write(tftp_transport& transport, tftp_observer& observer,
       observer.progress(static_cast<int>(static_cast<double>(q) / block_count * 100));
     const auto packet = tftp_data_packet(q + 1, image.subspan(std::size_t{q} * kTftpBlock, kTftpBlock));
     bool acked = false;
-    for (int t = 0; t < kTftpTries && !acked; ++t) {
+    for (int t = 0; t < kTftpTries && !acked && !stop_requested(); ++t) {
       transport.send(packet);
       // A late or repeated acknowledgement of an earlier block is not an answer to this one;
       // sending again for it would double every later block on the wire (RFC 1123 4.2.3.1).
@@ -127,9 +129,9 @@ tftp_outcome tftp_write(tftp_transport& transport, tftp_observer& observer,
 
   const std::uint32_t last = block_count + 1;
   const auto packet = tftp_data_packet(last, image.subspan(std::size_t{block_count} * kTftpBlock));
-  for (int sending = 0; sending < kTftpTries; ++sending) {
+  for (int sending = 0; sending < kTftpTries && !stop_requested(); ++sending) {
     transport.send(packet);
-    for (int round = 0; round < kTftpLastBlockRounds; ++round) {
+    for (int round = 0; round < kTftpLastBlockRounds && !stop_requested(); ++round) {
       observer.status(std::string(kTextUpgrading) + std::string(round % 6 + 1, '.'));
       const auto answer = receive(kTftpWaitMs);
       if (!answer.empty() && answer_to_last_block(answer, last))

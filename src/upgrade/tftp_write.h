@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/string_table.h"
+
 namespace mardo {
 
 inline constexpr int kTftpBlock = 512;
@@ -18,10 +20,10 @@ inline constexpr int kTftpProgressEvery = 100;  // blocks
 inline constexpr int kTftpStaleAcks = 8;  // earlier blocks' acks taken per attempt
 inline constexpr std::uint16_t kTftpPort = 69;
 
-inline constexpr char kTextUpgradeFailed[] = "升级失败，请重试！";
-inline constexpr char kTextFlashFull[] = "Flash剩余空间不足！";
-inline constexpr char kTextImageRejected[] = "升级包校验错误！";
-inline constexpr char kTextUpgradeDone[] = "升级成功，相机即将重启！";
+inline constexpr std::string_view kTextUpgradeFailed = kStrUpgradeFailed;
+inline constexpr std::string_view kTextFlashFull = kStrFlashFull;
+inline constexpr std::string_view kTextImageRejected = kStrPackageInvalid;
+inline constexpr std::string_view kTextUpgradeDone = kStrUpgradeDone;
 inline constexpr char kTextPatchDone[] = "patch包更新完成，等待相机重启...";
 inline constexpr char kTextUpgrading[] = "正在升级";
 

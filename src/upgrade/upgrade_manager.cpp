@@ -10,9 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/log.h"
-#include "app/core/text.h"
-#include "app/core/worker_thread.h"
+#include "core/log.h"
+#include "core/stop.h"
+#include "core/text.h"
+#include "core/worker_thread.h"
 #include "net/command_port.h"
 #include "net/sockets.h"
 #include "upgrade/choice.h"
@@ -55,24 +56,21 @@ class worker_gate {
 struct run_t {
   explicit run_t(upgrade_host& h) : host(h), gate(h.max_parallel()) {}
   upgrade_host& host;
-  std::vector<upgrade_task_t> tasks;
+  std::vector<camera_t> cameras;  // ticked when the run started, in list order
+  std::vector<upgrade_task_t> tasks;  // one per camera
   std::vector<std::thread> threads;
   worker_gate gate;
   int ticked = 0;
   std::uint16_t port = 0;
-
-  device_list& list() { return host.state().list; }
 };
 
-void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
 // Runs job on a worker of its own; the gate's place, already taken, is given back at its end.
-void start_job(run_t& run, int row, std::function<void()> job) {
+void start_job(run_t& run, const camera_t& camera, std::function<void()> job) {
   struct leave_gate {
     worker_gate& gate;
     ~leave_gate() { gate.leave(); }
   };
-  std::thread t = start_worker("upgrade row " + std::to_string(row), [&gate = run.gate, job] {
+  std::thread t = start_worker("upgrade " + camera.mac, [&gate = run.gate, job] {
     leave_gate on_end{gate};
     job();
   });
@@ -83,38 +81,36 @@ void start_job(run_t& run, int row, std::function<void()> job) {
   run.threads.push_back(std::move(t));
 }
 
-upgrade_task_t& task_for(run_t& run, int row) {
-  upgrade_task_t& task = run.tasks[static_cast<std::size_t>(row)];
+upgrade_task_t& task_for(run_t& run, std::size_t i) {
+  upgrade_task_t& task = run.tasks[i];
   task.owner = &run.host;
-  task.row = row;
-  task.adapter_index = row_adapter(run.list().tag(row));
+  task.camera = run.cameras[i];
   task.local_port = run.port;
   return task;
 }
 
-void start_session(run_t& run, int row, const std::uint8_t* data, int length) {
-  upgrade_task_t& task = task_for(run, row);
+void start_session(run_t& run, std::size_t i, const std::uint8_t* data, int length) {
+  upgrade_task_t& task = task_for(run, i);
   task.data = data;
   task.length = length;
   run.gate.enter();
   const session_timing_t& timing = run.host.timing();
-  start_job(run, row, [&task, &timing] { run_upgrade_session(task, timing); });
+  start_job(run, task.camera, [&task, &timing] { run_upgrade_session(task, timing); });
 }
 
 // An image for the TFTP route: the request 21380 and its wait on the manager's thread, then
 // the transfer on a worker, and the event line.
-void start_transfer(run_t& run, int row, std::u16string name, const std::uint8_t* data,
+void start_transfer(run_t& run, std::size_t i, std::u16string name, const std::uint8_t* data,
                     int length) {
-  upgrade_task_t& task = task_for(run, row);
-  const std::string address = ansi_string(run.list().text(row, kColIp));
+  upgrade_task_t& task = task_for(run, i);
+  const std::string& address = task.camera.ip;
   run.gate.enter();
   send_command_for_status(address.c_str(), 1000, {}, kCmdPrepareTransfer, kCmdPrepareTransferReply);
   pause_ms(run.host.timing().prepare_wait_ms);
   const std::string shown = ansi_string(name);
   set_task_image(task, std::move(name), data, length);
-  start_job(run, row, [&task] { run_tftp_transfer(task); });
-  const std::string line =
-      address + " [ " + ansi_string(run.list().text(row, kColMac)) + " ] 开始升级 : " + shown;
+  start_job(run, task.camera, [&task] { run_tftp_transfer(task); });
+  const std::string line = address + " [ " + task.camera.mac + " ] 开始升级 : " + shown;
   log_event(line.c_str());
 }
 
@@ -128,26 +124,26 @@ void run_zip_route(run_t& run, const std::u16string& path) {
   zip_package_t archive;
   const std::string_view failure = open_zip_package(ansi_string(path), archive);
   if (!failure.empty()) return run.host.message_box(failure, kCaptionNotice);
-  device_list& list = run.list();
-  for (int r = 0; r < static_cast<int>(run.tasks.size()); ++r) {
-    list.set_text(r, kColInfo, u"");
-    if (!list.checked(r)) continue;
+  device_state& state = run.host.state();
+  clear_statuses(state.list);
+  // A run told to stop starts no further camera.
+  for (std::size_t i = 0; i < run.cameras.size() && !stop_requested(); ++i) {
+    const camera_t& camera = run.cameras[i];
     ++run.ticked;
     if (archive.full_slot >= 0) {
       const zip_slot_t& slot = archive.slots[static_cast<std::size_t>(archive.full_slot)];
-      start_session(run, r, slot.data.get(), static_cast<int>(slot.count));
+      start_session(run, i, slot.data.get(), static_cast<int>(slot.count));
       continue;
     }
-    const package_choice_t choice =
-        choose_zip_slot(archive, ansi_string(list.text(r, kColFullVersion)));
+    const package_choice_t choice = choose_zip_slot(archive, camera.full_version);
     if (!choice.selected()) {
-      list.set_text(r, kColInfo, wide_string(choice.text));
+      show_status(state, camera, choice.text);
       continue;
     }
     const zip_slot_t& slot = archive.slots[choice.index];
     if (slot.count <= 0) continue;
-    list.set_text(r, kColInfo, wide_string(slot.name));
-    start_transfer(run, r, wide_string(slot.name), slot.data.get(), static_cast<int>(slot.count));
+    show_status(state, camera, slot.name);
+    start_transfer(run, i, wide_string(slot.name), slot.data.get(), static_cast<int>(slot.count));
   }
   // The archive's bytes are every worker's: they go only after the last has ended.
   join_all(run);
@@ -160,15 +156,13 @@ void run_plain_route(run_t& run, const std::u16string& path) {
   const std::uint8_t* bytes = file.bytes().data();
   const int count = static_cast<int>(file.size());
   const bool full = package_is_full(file.bytes());
-  device_list& list = run.list();
-  for (int r = 0; r < static_cast<int>(run.tasks.size()); ++r) {
-    list.set_text(r, kColInfo, u"");
-    if (!list.checked(r)) continue;
+  clear_statuses(run.host.state().list);
+  for (std::size_t i = 0; i < run.cameras.size() && !stop_requested(); ++i) {
     ++run.ticked;
     if (full)
-      start_session(run, r, bytes, count);
+      start_session(run, i, bytes, count);
     else
-      start_transfer(run, r, path, bytes, count);
+      start_transfer(run, i, path, bytes, count);
   }
   join_all(run);
 }
@@ -180,14 +174,13 @@ void serve_package(run_t& run, const std::u16string& path) {
   // The reserved port stays bound for the whole run: the raw transport's answers come to it.
   socket_handle reserved(open_bound_socket(kSockDatagram, run.port, 0));
   if (reserved.fd() < 0) return host.message_box(kTextBindFailed, kCaptionNotice);
-  const int rows = host.state().list.count();
   try {
-    run.tasks.resize(static_cast<std::size_t>(rows));
+    run.tasks.resize(run.cameras.size());
   } catch (const std::bad_alloc&) {
     return host.message_box(kTextNoTaskMemory, kCaptionNotice);
   }
   try {
-    run.threads.reserve(static_cast<std::size_t>(rows));
+    run.threads.reserve(run.cameras.size());
   } catch (const std::bad_alloc&) {
     return host.message_box(kTextNoHandleMemory, kCaptionNotice);
   }
@@ -209,8 +202,11 @@ void on_upgrade_clicked(upgrade_host& host) {
   if (run.joinable()) run.detach();
 }
 
-void run_upgrade(upgrade_host& host) {
+void run_upgrade(upgrade_host& host) { run_upgrade(host, ticked_cameras(host.state())); }
+
+void run_upgrade(upgrade_host& host, std::vector<camera_t> cameras) {
   run_t run(host);
+  run.cameras = std::move(cameras);
   host.set_upgrade_enabled(false);
   std::u16string path = host.read_package_path();
   if (path.size() > kMaxPackagePath) path.resize(kMaxPackagePath);

@@ -3,6 +3,7 @@
 // ticked camera, all at once (or at most max_parallel() at a time), then the button back.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "upgrade/upgrade_session.h"
 #include "upgrade/upgrade_task.h"
@@ -42,7 +43,9 @@ class upgrade_host : public upgrade_owner {
 // thread of its own, detached.
 void on_upgrade_clicked(upgrade_host& host);
 
-// The manager thread body; returns once every worker it started has ended.
+// The manager thread body; returns once every worker it started has ended. It serves the
+// cameras given (ticked_cameras as the run was asked for), or those ticked as it begins.
+void run_upgrade(upgrade_host& host, std::vector<camera_t> cameras);
 void run_upgrade(upgrade_host& host);
 
 }  // namespace mardo

@@ -11,8 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/log.h"
-#include "app/core/text.h"
+#include "core/log.h"
+#include "core/stop.h"
+#include "core/text.h"
 #include "net/byte_view.h"
 #include "net/command_port.h"
 #include "net/service_port.h"
@@ -34,10 +35,8 @@ constexpr std::string_view kResetMember = "ResetFlag\":";
 constexpr std::string_view kResetSet = "ResetFlag\":1";
 constexpr std::string_view kFinishSet = "FinishFlag\":1";
 
-void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
 void show(const upgrade_task_t& task, std::string_view text) {
-  task.owner->state().list.set_text(task.row, kColInfo, wide_string(text));
+  show_status(task.owner->state(), task.camera, text);
 }
 
 // An answer as the route reads it, from the bytes a receive gave (nothing when it failed).
@@ -180,9 +179,7 @@ void run_service_route(upgrade_task_t& task, const std::string& address,
 
 void run_older_route(upgrade_task_t& task, const std::string& address,
                      std::span<const std::uint8_t> package, const session_timing_t& timing) {
-  device_list& list = task.owner->state().list;
-  const package_choice_t choice =
-      choose_package_image(package, ansi_string(list.text(task.row, kColFullVersion)));
+  const package_choice_t choice = choose_package_image(package, task.camera.full_version);
   show(task, choice.text);
   if (!choice.selected()) return;
   send_command_for_status(address.c_str(), 1000, {}, kCmdPrepareTransfer, kCmdPrepareTransferReply);
@@ -193,7 +190,7 @@ void run_older_route(upgrade_task_t& task, const std::string& address,
   set_task_image(task, wide_string(name), image.data(), static_cast<int>(image.size()));
   run_tftp_transfer(task);
   const std::string line =
-      address + " [ " + ansi_string(list.text(task.row, kColMac)) + " ] 开始升级 : " + name;
+      address + " [ " + task.camera.mac + " ] 开始升级 : " + name;
   log_event(line.c_str());
 }
 
@@ -235,13 +232,13 @@ int run_bootstrap_patch(upgrade_task_t& task, const session_timing_t& timing) {
   set_task_image(patch, path, bytes.get(), static_cast<int>(size));
   run_tftp_transfer(patch);
 
-  const std::string address = ansi_string(task.owner->state().list.text(task.row, kColIp));
+  const std::string address = task.camera.ip;
   pause_ms(timing.after_patch_ms);
   const std::time_t deadline = std::time(nullptr) + timing.patch_probe_seconds;
   for (;;) {
     if (has_service(address) == 1) return 1;
-    pause_ms(timing.probe_pause_ms);
-    if (std::time(nullptr) >= deadline) return show(task, kTextRestartTimeout), 0;
+    if (!pause_ms(timing.probe_pause_ms) || std::time(nullptr) >= deadline)
+      return show(task, kTextRestartTimeout), 0;
   }
 }
 
@@ -249,7 +246,7 @@ int run_upgrade_session(upgrade_task_t& task, const session_timing_t& timing) {
   const std::span<const std::uint8_t> package(task.data, static_cast<std::size_t>(task.length));
   const package_check_t check = validate_full_package(package);
   if (!check.ok()) return show(task, check.failure), 0;
-  const std::string address = ansi_string(task.owner->state().list.text(task.row, kColIp));
+  const std::string address = task.camera.ip;
 
   if (has_service(address) == 1) {
     if (check.new_count > 0)

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "app/core/device_table.h"
+#include "core/camera.h"
 
 namespace mardo {
 
@@ -15,7 +15,8 @@ class upgrade_owner {
  public:
   virtual ~upgrade_owner() = default;
   virtual device_state& state() = 0;
-  // Queued to the window, never waited for: the window writes the row's progress text.
+  // Queued to the window, never waited for: the window writes the camera's progress text,
+  // unless a later text of the camera was written meanwhile (the list's status tickets).
   virtual void post_transfer_progress(const upgrade_task_t& task, int percent) = 0;
   // The package path the run took from the path box: "patch.bin" is looked for beside it.
   virtual std::u16string package_path() const { return {}; }
@@ -23,8 +24,7 @@ class upgrade_owner {
 
 struct upgrade_task_t {
   upgrade_owner* owner = nullptr;
-  int row = -1;
-  int adapter_index = 0;         // the row tag divided by 65536
+  camera_t camera;               // as the run took it when it started
   std::u16string image_name;     // shown, and sent by TFTP after its last '\'
   const std::uint8_t* data = nullptr;  // shared read-only by every worker of the run
   int length = 0;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "config/batch_ip.h"
 #include "config/ip_change.h"
 #include "config/mac_export.h"
@@ -79,8 +79,8 @@ TEST(BatchIp, TickedRowsDrawInListOrderAndSameIpGivesEveryOneTheStart) {
       state.list.set_checked(r, r != 1);
     }
     std::vector<std::string> given;
-    run_batch_ip(state, {"192.0.2.100", "255.255.255.0", "", same},
-                 [&](const batch_ip_step_t& step) { given.push_back(std::to_string(step.row) + " " + dotted_text(step.address)); });
+    run_batch_ip(state, ticked_cameras(state), {"192.0.2.100", "255.255.255.0", "", same},
+                 [&](const batch_ip_step_t& step) { given.push_back(std::to_string(step.camera->row) + " " + dotted_text(step.address)); });
     EXPECT_EQ(given, same ? (std::vector<std::string>{"0 192.0.2.100", "2 192.0.2.100", "3 192.0.2.100"})
                           : (std::vector<std::string>{"0 192.0.2.100", "2 192.0.2.101", "3 192.0.2.102"}));
   }

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "discovery/search.h"
 
 namespace mardo {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "lab/lab.h"
 #include "net/capture.h"
 #include "net/raw_frame.h"
@@ -40,8 +40,8 @@ class scripted_factory_prompts : public factory_prompts {
     asked = std::string(text);
     return true;
   }
-  bool choose_station(const device_list&, int* row) override {
-    *row = station;
+  bool choose_station(const std::vector<camera_t>&, int* index) override {
+    *index = station;
     return true;
   }
   bool choose_port(std::string*, std::string*) override { return false; }
@@ -143,14 +143,14 @@ TEST(FactoryLab, Rs485ItemOverTheCamerasPseudoTerminal) {
   {
     lab::netns_scope in(lab.ws_netns());
     add_lab_rows(lab, state, 3, false);
-    const factory_station_t stations[3] = {{0, dir + "/cam0", "RS485-1"},
-                                           {1, dir + "/cam1", "RS485-2"},
-                                           {2, dir + "/missing", "RS485-1"}};
+    const factory_station_t stations[3] = {{state.list.id(0), 0, dir + "/cam0", "RS485-1"},
+                                           {state.list.id(1), 1, dir + "/cam1", "RS485-2"},
+                                           {state.list.id(2), 2, dir + "/missing", "RS485-1"}};
     factory_timing_t quick;
     quick.item_pause_ms = 0;
     std::vector<std::thread> workers;
     for (int n = 0; n < 3; ++n)
-      workers.emplace_back([&, n] { out[static_cast<std::size_t>(n)] = run_factory_worker(state, n, stations[n], quick); });
+      workers.emplace_back([&, n] { out[static_cast<std::size_t>(n)] = run_factory_worker(state, *camera_at(state, n), stations[n], quick); });
     for (auto& w : workers) w.join();
   }
   EXPECT_EQ(out[0].verdict, "出厂测试成功！");

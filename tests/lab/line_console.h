@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/core/log.h"
+#include "core/log.h"
 
 namespace mardo::lab {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/log.h"
+#include "core/log.h"
 #include "lab/lab.h"
 #include "lab/line_console.h"
 #include "net/multicast.h"

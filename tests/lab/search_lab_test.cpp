@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/log.h"
-#include "app/core/text.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "discovery/headless_search.h"
 #include "lab/lab.h"
 #include "lab/line_console.h"

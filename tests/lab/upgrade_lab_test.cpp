@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "lab/lab.h"
 #include "net/raw_frame.h"
 #include "net/sockets.h"
@@ -49,7 +49,7 @@ class lab_host : public upgrade_host {
   }
   device_state& state() override { return state_; }
   void post_transfer_progress(const upgrade_task_t& task, int percent) override {
-    state_.list.set_text(task.row, kColInfo, transfer_progress_text(task.image_name, percent));
+    state_.list.set_status_of(task.camera.id, transfer_progress_text(task.image_name, percent));
   }
   std::u16string read_package_path() override { return wide_string(path); }
   void set_upgrade_enabled(bool on) override {
@@ -144,7 +144,7 @@ TEST(UpgradeSessionLab, ServiceRouteOutcomes) {
   for (std::size_t i = 0; i < rows.size(); ++i) {
     upgrade_task_t& task = tasks[i];
     task.owner = &host;
-    task.row = host.add_camera(lab, static_cast<int>(i));
+    task.camera = *camera_at(host.state(), host.add_camera(lab, static_cast<int>(i)));
     task.data = package.data();
     task.length = static_cast<int>(package.size());
     workers.emplace_back([&lab, &task] {
@@ -215,7 +215,7 @@ TEST(UpgradeSessionLab, BootstrapOlderRouteAndRefusals) {
     host.keep_package_path(wide_string(runs[i].path));
     upgrade_task_t& task = tasks[i];
     task.owner = &host;
-    task.row = host.add_camera(lab, static_cast<int>(i));
+    task.camera = *camera_at(host.state(), host.add_camera(lab, static_cast<int>(i)));
     task.data = runs[i].package->data();
     task.length = static_cast<int>(runs[i].package->size());
     task.local_port = port;
@@ -254,7 +254,7 @@ TEST(UpgradeSessionLab, ConnectionResetMidImageEndsWithAFailure) {
   lab_host host;
   upgrade_task_t task;
   task.owner = &host;
-  task.row = host.add_camera(lab, 0);
+  task.camera = *camera_at(host.state(), host.add_camera(lab, 0));
   task.data = package.data();
   task.length = static_cast<int>(package.size());
   {

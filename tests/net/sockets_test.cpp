@@ -10,10 +10,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "core/worker_thread.h"
 #include "net/high_fd.h"
 #include "net/tick.h"
 
@@ -446,6 +448,44 @@ TEST(SocketTimeout, NegativeTimeOutChecksOnceWithoutWaiting) {
   EXPECT_EQ(recvfrom_with_timeout(d.receiver.get(), buffer, sizeof buffer, -5, nullptr, nullptr),
             0);
   EXPECT_LT(tick_ms() - t0, 500u);
+}
+
+// Closing the window tells its jobs to stop: a thread of the job in a long socket wait gives
+// up within a slice and reports a time-out, whichever wait it is.
+TEST(StopFlag, LongSocketWaitsEndSoonAfterTheJobIsToldToStop) {
+  struct Row {
+    const char* name;
+    std::function<void(Connection&)> wait;
+  };
+  const Row rows[] = {
+      {"recv_some",
+       [](Connection& c) {
+         char b[8];
+         EXPECT_EQ(recv_some(c.client.get(), b, sizeof b, 10000), 0);
+       }},
+      {"recv_exact",
+       [](Connection& c) {
+         char b[8];
+         EXPECT_EQ(recv_exact(c.client.get(), b, sizeof b, 10000), 0);
+       }},
+      {"accept",
+       [](Connection& c) {
+         EXPECT_EQ(accept_with_timeout(c.listener.get(), nullptr, nullptr, 10000), -1);
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Connection c = connect_loopback();
+    ASSERT_CONNECTED(c);
+    stop_flag stop;
+    const auto started = std::chrono::steady_clock::now();
+    std::thread job = start_worker(
+        "wait", [&row, &c] { row.wait(c); }, &stop);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stop.request();
+    job.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  }
 }
 
 }  // namespace

@@ -2,9 +2,13 @@
 // termios, and the timed loopback against an echoing far end.
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -113,6 +117,35 @@ TEST(SerialPort, LoopbackPassesOnlyWhenTheWholeTextComesBack) {
     far_end.join();
     close_test_port(fd);
   }
+}
+
+}  // namespace
+}  // namespace mardo
+
+namespace mardo {
+namespace {
+
+// The chooser lists ports with a device behind them: a USB adapter, an on-board UART, but
+// neither a virtual terminal nor one of the on-board entries the kernel found no UART for.
+TEST(SerialPortList, OnlyPortsWithHardwareBehindThemAreListed) {
+  char dir_template[] = "/tmp/mardo-tty-XXXXXX";
+  const std::string root = mkdtemp(dir_template);
+  const auto entry = [&](const std::string& name, bool device, const char* type) {
+    const std::string at = root + "/" + name;
+    mkdir(at.c_str(), 0755);
+    if (device) mkdir((at + "/device").c_str(), 0755);
+    if (type) {
+      FILE* f = std::fopen((at + "/type").c_str(), "w");
+      std::fputs(type, f);
+      std::fclose(f);
+    }
+  };
+  entry("tty1", false, nullptr);
+  entry("ttyS0", true, "4\n");
+  entry("ttyS1", true, "0\n");
+  entry("ttyUSB0", true, nullptr);
+  EXPECT_EQ(list_serial_ports(root), (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyUSB0"}));
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace

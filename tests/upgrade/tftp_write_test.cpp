@@ -141,7 +141,7 @@ TEST(TftpWrite, EveryWayOfEndingShowsItsText) {
     last_reply on_last;
     const char* image_name;
     tftp_outcome outcome;
-    const char* text;  // the last text shown
+    std::string_view text;  // the last text shown
     int requests;
     int last_sendings;
   } rows[] = {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "upgrade/upgrade_fixtures.h"
 #include "upgrade/upgrade_manager.h"
 

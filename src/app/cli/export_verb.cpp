@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/cli/verb.h"
-#include "app/core/text.h"
+#include "core/text.h"
 #include "config/mac_export.h"
 
 namespace mardo {

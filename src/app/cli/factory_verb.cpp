@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/cli/verb.h"
-#include "app/core/text.h"
+#include "core/text.h"
 #include "testing/factory_test.h"
 
 namespace mardo {
@@ -24,12 +24,11 @@ class cli_factory_prompts final : public factory_prompts {
  public:
   explicit cli_factory_prompts(const options_t& o) : o_(o) {}
   bool ask(std::string_view) override { return true; }
-  bool choose_station(const device_list& list, int* row) override {
-    *row = -1;
-    for (int r = 0; r < list.count(); ++r)
-      if (list.checked(r) && !o_.station.empty() &&
-          cli::canonical_mac(ansi_string(list.text(r, kColMac))) == cli::canonical_mac(o_.station))
-        *row = r;
+  bool choose_station(const std::vector<camera_t>& cameras, int* index) override {
+    *index = -1;
+    for (std::size_t i = 0; i < cameras.size(); ++i)
+      if (!o_.station.empty() && cli::canonical_mac(cameras[i].mac) == cli::canonical_mac(o_.station))
+        *index = static_cast<int>(i);
     return true;
   }
   bool choose_port(std::string* port, std::string* rs485) override {
@@ -68,7 +67,7 @@ int run_factory(const options_t& o) {
     all = all && verdict == "出厂测试成功！";
     std::printf("%-17s %-15s %s%s\n", macs[static_cast<std::size_t>(r)].c_str(),
                 ansi_string(state.list.text(r, kColIp)).c_str(), verdict.c_str(),
-                r == station.row ? " (station)" : "");
+                state.list.id(r) == station.camera ? " (station)" : "");
   }
   std::fflush(stdout);
   state.adapters.clear();

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/cli/verb.h"
-#include "app/core/text.h"
+#include "core/text.h"
 #include "config/batch_ip.h"
 #include "config/ip_change.h"
 #include "discovery/headless_search.h"
@@ -64,15 +64,14 @@ int run_ip(const ip_options_t& o) {
   choice.macs = {o.mac};
   if (const int status = cli::search_and_tick(state, choice, "ip", rows); status != cli::kExitOk)
     return status;
-  const int row = rows.front();
-  device_list& list = state.list;
-  const std::string mac = ansi_string(list.text(row, kColMac));
+  const std::optional<camera_t> camera = camera_at(state, rows.front());
+  if (!camera) return cli::kExitSomeFailed;
+  const std::string& mac = camera->mac;
   // Unset fields start as the dialog's: the camera's own netmask and gateway.
   ip_fields_t fields;
-  if (const auto r = state.addrs.lookup(mac)) {
+  if (const auto& r = camera->multicast) {
     fields = initial_ip_fields(o.ip, r->uiNetmask, r->uiGateway);
-  } else if (const auto adapter = state.adapters.at(row_adapter(list.tag(row)));
-             adapter && (!o.netmask || !o.gateway)) {
+  } else if (const auto& adapter = camera->adapter; adapter && (!o.netmask || !o.gateway)) {
     const auto found = query_camera_ip(*adapter, mac);
     fields = initial_ip_fields(o.ip, found ? std::optional(found->netmask) : std::nullopt,
                                found ? std::optional(found->gateway) : std::nullopt);
@@ -81,8 +80,8 @@ int run_ip(const ip_options_t& o) {
   }
   if (o.netmask) fields.netmask = *o.netmask;
   if (o.gateway) fields.gateway = *o.gateway;
-  given_t g{mac, o.ip, state.addrs.lookup(mac).has_value(), false};
-  apply_ip_change(state, row, fields, &g.confirmed);
+  given_t g{mac, o.ip, camera->multicast.has_value(), false};
+  apply_ip_change(state, *camera, fields, &g.confirmed);
   const int status = report(state, {g}, o.verify);
   state.adapters.clear();
   return status;
@@ -100,9 +99,8 @@ int run_batch(const batch_options_t& o) {
   if (const int status = cli::search_and_tick(state, o.rows, "batch-ip", rows); status != cli::kExitOk)
     return status;
   std::vector<given_t> given;
-  run_batch_ip(state, o.fields, [&](const batch_ip_step_t& step) {
-    given.push_back({ansi_string(state.list.text(step.row, kColMac)), dotted_text(step.address),
-                     step.multicast, step.confirmed});
+  run_batch_ip(state, ticked_cameras(state), o.fields, [&](const batch_ip_step_t& step) {
+    given.push_back({step.camera->mac, dotted_text(step.address), step.multicast, step.confirmed});
   });
   const int status = report(state, given, o.verify);
   state.adapters.clear();

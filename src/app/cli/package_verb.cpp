@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "upgrade/choice.h"
 #include "upgrade/package.h"
 #include "upgrade/package_kind.h"

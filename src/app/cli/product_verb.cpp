@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/cli/verb.h"
-#include "app/core/text.h"
+#include "core/text.h"
 #include "testing/product_model.h"
 
 namespace mardo {
@@ -29,7 +29,9 @@ int run_product(const options_t& o, bool set) {
   std::vector<int> rows;
   if (const int status = cli::search_and_tick(state, o.rows, verb, rows); status != cli::kExitOk)
     return status;
-  const int done = set ? set_product_models(state, o.fields) : query_product_models(state);
+  const std::vector<camera_t> cameras = start_ticked_cameras(state);
+  const int done =
+      set ? set_product_models(state, cameras, o.fields) : query_product_models(state, cameras);
   for (int r : rows)
     std::printf("%-17s %-15s %s\n", ansi_string(state.list.text(r, kColMac)).c_str(),
                 ansi_string(state.list.text(r, kColIp)).c_str(),

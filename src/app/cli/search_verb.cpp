@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/core/log.h"
-#include "app/core/text.h"
+#include "core/log.h"
+#include "core/text.h"
 #include "discovery/headless_search.h"
 #include "net/adapters.h"
 #include "net/capture.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "upgrade/package.h"
 #include "upgrade/package_kind.h"
 #include "upgrade/tftp_transfer.h"
@@ -32,7 +32,7 @@ class cli_host final : public upgrade_host {
       : path_(std::move(path)), max_parallel_(max_parallel) {}
   device_state& state() override { return state_; }
   void post_transfer_progress(const upgrade_task_t& task, int percent) override {
-    state_.list.set_text(task.row, kColInfo, transfer_progress_text(task.image_name, percent));
+    state_.list.set_status_of(task.camera.id, transfer_progress_text(task.image_name, percent));
   }
   std::u16string read_package_path() override { return path_; }
   void set_upgrade_enabled(bool) override {}

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/core/text.h"
+#include "core/text.h"
 #include "discovery/headless_search.h"
 #include "net/adapters.h"
 #include "net/capture.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/device_table.h"
+#include "core/device_table.h"
 
 namespace mardo::cli {
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/core/log.h"
+#include "core/log.h"
 
 class QPlainTextEdit;
 class QTabWidget;

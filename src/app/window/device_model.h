@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/core/device_list.h"
+#include "core/device_list.h"
 
 namespace mardo {
 

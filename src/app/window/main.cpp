@@ -1,17 +1,34 @@
 // mardo: the window.
 #include <QApplication>
 
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
 #include "app/window/about_dlg.h"
 #include "app/window/mardo_dlg.h"
 
 namespace mardo {
 
+// Closing the window ends the process: what a job still does this long after it was told to
+// stop is not waited for.
+inline constexpr auto kCloseBound = std::chrono::seconds(3);
+
 // The application object: the main window, run modally; the process ends when it closes.
 class CMardoApp {
  public:
   int init_instance() {
-    CMardoDlg dialog;
-    dialog.exec();
+    auto dialog = std::make_unique<CMardoDlg>();
+    dialog->exec();
+    // Also after Esc, which skips the close handler: the jobs are told to stop and a running
+    // power-off test gives every camera its file back, before the bound starts.
+    dialog->shut_down();
+    std::thread([] {
+      std::this_thread::sleep_for(kCloseBound);
+      std::_Exit(0);
+    }).detach();
+    dialog.reset();
     // No message loop follows the dialog.
     return 0;
   }

@@ -209,13 +209,17 @@ CMardoDlg::CMardoDlg(dlg_hooks_t hooks, QWidget* parent)
   base_ = dialog_base_units(font());
   resize(dialog_size(base_, kDialogWidthDlu, kDialogHeightDlu));
   create_controls();
-  upgrade_ = std::make_unique<window_upgrade>(*this, upgrade_button_,
-                                              [this](const QString& caption, const QString& text) {
-                                                hooks_.message_box(this, caption, text);
-                                              });
-  config_ = std::make_unique<window_config>(*this, hooks_);
-  power_test_ = std::make_unique<power_test>(state_);
-  search_ = std::make_unique<device_search>(state_, *this);
+  const window_ports ports{*this, state_, hooks_, poster_, jobs_, stop_};
+  auto button = [this](int id) -> QPushButton& { return *static_cast<QPushButton*>(controls_.at(id)); };
+  power_ = std::make_unique<power_test_controller>(state_, button(kIdPowerTest),
+                                                   static_cast<power_members_t&>(*this));
+  search_ = std::make_unique<search_controller>(ports, *search_button_, [this] { read_controls(); });
+  config_ = std::make_unique<config_controller>(
+      ports, *list_, config_buttons_t{&button(kIdBatchIp), &button(kIdChangeIp)}, reboot_count);
+  factory_ = std::make_unique<factory_controller>(ports, *factory_button_,
+                                                  static_cast<factory_members_t&>(*this));
+  upgrade_ = std::make_unique<upgrade_controller>(ports, *upgrade_button_);
+  connect_controls();
   initialise();
   // The console key is looked at before any control of the window sees the key.
   qApp->installEventFilter(this);
@@ -223,12 +227,14 @@ CMardoDlg::CMardoDlg(dlg_hooks_t hooks, QWidget* parent)
 
 CMardoDlg::~CMardoDlg() {
   qApp->removeEventFilter(this);
-  // While the adapters are still open, so the cameras get their stop commands.
-  power_test_->release_entries();
+  shut_down();
   select_all_timer_.stop();
-  // A running search ends at timer 1, which cannot fire any more.
-  search_->on_timer();
+  // Each joins what it still runs; the stop flag has cut their waits short.
+  upgrade_.reset();
+  factory_.reset();
+  config_.reset();
   search_.reset();
+  power_.reset();
   list_->setModel(nullptr);
   state_.adapters.clear();
   set_console_window(nullptr);
@@ -256,6 +262,9 @@ void CMardoDlg::create_controls() {
   path_edit_ = static_cast<QLineEdit*>(controls_.at(kIdPackagePath));
   path_edit_->setMaxLength(kMaxPathChars - 1);
 
+}
+
+void CMardoDlg::connect_controls() {
   connect(select_all_box_, &QCheckBox::toggled, this,
           [this](bool on) { select_all_seen_.store(on); });
   connect(show_algo_box_, &QCheckBox::toggled, this,
@@ -263,37 +272,39 @@ void CMardoDlg::create_controls() {
   // Handlers run on clicks only, as a command message would; writing a box does not call them.
   connect(select_all_box_, &QCheckBox::clicked, this, &CMardoDlg::on_select_all_clicked);
   connect(show_algo_box_, &QCheckBox::clicked, this, [this] { search_->on_show_algo_changed(); });
-  connect(search_button_, &QPushButton::clicked, this, [this] { search_->on_search_clicked(); });
+  connect(search_button_, &QPushButton::clicked, this, [this] { search_->on_clicked(); });
   connect(upgrade_button_, &QPushButton::clicked, this,
           [this] { upgrade_->on_clicked(path_edit_->text()); });
   connect(static_cast<QPushButton*>(controls_.at(kIdBrowse)), &QPushButton::clicked, this,
           &CMardoDlg::on_browse);
-  const std::pair<int, void (window_config::*)()> config_buttons[] = {
-      {kIdChangeIp, &window_config::on_change_ip},
-      {kIdBatchIp, &window_config::on_batch_ip},
-      {kIdReboot, &window_config::on_reboot},
-      {kIdTimeSync, &window_config::on_sync_time},
-      {kIdDeleteLogs, &window_config::on_delete_logs},
-      {kIdAddManual, &window_config::on_add_manual},
-      {kIdDeleteRows, &window_config::on_delete_rows},
-      {kIdDeleteAll, &window_config::on_delete_all},
-      {kIdExportMac, &window_config::on_export},
-      {kIdSetModel, &window_config::on_set_product},
-      {kIdQueryModel, &window_config::on_query_product},
-      {kIdFactoryTest, &window_config::on_factory_test}};
-  for (const auto& [id, handler] : config_buttons)
-    connect(static_cast<QPushButton*>(controls_.at(id)), &QPushButton::clicked, this,
-            [this, handler = handler] { (config_.get()->*handler)(); });
+  const std::pair<int, void (config_controller::*)()> config_buttons[] = {
+      {kIdChangeIp, &config_controller::on_change_ip},
+      {kIdBatchIp, &config_controller::on_batch_ip},
+      {kIdReboot, &config_controller::on_reboot},
+      {kIdTimeSync, &config_controller::on_sync_time},
+      {kIdDeleteLogs, &config_controller::on_delete_logs},
+      {kIdAddManual, &config_controller::on_add_manual},
+      {kIdDeleteRows, &config_controller::on_delete_rows},
+      {kIdDeleteAll, &config_controller::on_delete_all},
+      {kIdExportMac, &config_controller::on_export}};
+  const std::pair<int, void (factory_controller::*)()> factory_buttons[] = {
+      {kIdSetModel, &factory_controller::on_set_product},
+      {kIdQueryModel, &factory_controller::on_query_product},
+      {kIdFactoryTest, &factory_controller::on_factory_test}};
+  const auto wire = [this](const auto& buttons, const auto& controller) {
+    for (const auto& [id, handler] : buttons)
+      connect(static_cast<QPushButton*>(controls_.at(id)), &QPushButton::clicked, this,
+              [&controller, handler = handler] { (controller.get()->*handler)(); });
+  };
+  wire(config_buttons, config_);
+  wire(factory_buttons, factory_);
   connect(static_cast<QPushButton*>(controls_.at(kIdPowerTest)), &QPushButton::clicked, this,
-          &CMardoDlg::on_power_test);
+          [this] { power_->on_clicked(); });
   connect(list_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
     // A double-click on the empty area of the list hits no row and changes nothing.
     if (index.isValid()) config_->on_change_ip();
   });
-  // Qt's default coarse timers may fire up to 5% early; a search must last its full 3000 ms.
-  search_timer_.setTimerType(Qt::PreciseTimer);
   select_all_timer_.setTimerType(Qt::PreciseTimer);
-  connect(&search_timer_, &QTimer::timeout, this, [this] { search_->on_timer(); });
   connect(&select_all_timer_, &QTimer::timeout, this, &CMardoDlg::on_select_all_timer);
 }
 
@@ -355,34 +366,9 @@ void CMardoDlg::read_controls() {
   state_.show_algo = show_algo_seen_.load() ? 1 : 0;
 }
 
-void CMardoDlg::set_search_enabled(bool enabled) {
-  if (QThread::currentThread() == thread()) {
-    search_button_->setEnabled(enabled);
-    return;
-  }
-  QMetaObject::invokeMethod(
-      this, [this, enabled] { search_button_->setEnabled(enabled); }, Qt::QueuedConnection);
-}
-
-void CMardoDlg::arm_search_timer(int period_ms) {
-  if (QThread::currentThread() == thread()) {
-    search_timer_.start(period_ms);
-    return;
-  }
-  QMetaObject::invokeMethod(
-      this, [this, period_ms] { search_timer_.start(period_ms); }, Qt::QueuedConnection);
-}
-
-void CMardoDlg::post_transfer_progress(int row, bool patch, int percent) {
-  QCoreApplication::postEvent(this, new progress_event(row, patch, percent));
-}
-
-bool CMardoDlg::event(QEvent* event) {
-  if (event->type() == progress_event::kType) {
-    on_progress(*static_cast<progress_event*>(event));
-    return true;
-  }
-  return QDialog::event(event);
+void CMardoDlg::on_row_jobs_changed() {
+  search_->refresh_button();
+  for (int id : {kIdAddManual, kIdDeleteRows, kIdDeleteAll}) controls_.at(id)->setEnabled(!jobs_.busy());
 }
 
 bool CMardoDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -419,18 +405,15 @@ void CMardoDlg::lay_out(QSize client) {
   update();
 }
 
-void CMardoDlg::on_power_test() {
-  power_test_running = power_test_->toggle(&reboot_count);
-  power_test_count = power_test_->count();
-  static_cast<QPushButton*>(controls_.at(kIdPowerTest))
-      ->setText(power_test_running ? QStringLiteral("停止断电测试")
-                                   : QStringLiteral("开始断电测试"));
+void CMardoDlg::shut_down() {
+  stop_.request();
+  // While the adapters are still open, so the cameras get their stop commands.
+  power_->on_close();
 }
 
 void CMardoDlg::closeEvent(QCloseEvent* event) {
   // Every camera gets its file back before the window goes; the caption stays.
-  power_test_->release_entries();
-  power_test_count = 0;
+  shut_down();
   if (close_hook_) close_hook_();
   QDialog::closeEvent(event);
 }
@@ -478,13 +461,6 @@ void CMardoDlg::on_browse() {
   // A path that does not fit the path text is refused whole rather than cut.
   if (chosen.isEmpty() || chosen.size() >= kMaxPathChars) return;
   path_edit_->setText(QDir::toNativeSeparators(chosen));
-}
-
-void CMardoDlg::on_progress(const progress_event& progress) {
-  const QString text =
-      (progress.patch() ? QStringLiteral("patch.bin 传输 %1%") : QStringLiteral("传输 %1%"))
-          .arg(progress.percent());
-  state_.list.set_text(progress.row(), kColInfo, text.toStdU16String());
 }
 
 }  // namespace mardo

@@ -3,7 +3,6 @@
 // two timers and the console key. It owns the device state for its whole life and is the
 // search's window; worker threads reach it only through the store and posted events.
 #include <QDialog>
-#include <QEvent>
 #include <QSize>
 #include <QString>
 #include <QTimer>
@@ -17,14 +16,17 @@
 #include <string_view>
 #include <vector>
 
-#include "app/core/device_table.h"
+#include "app/window/config_controller.h"
 #include "app/window/console_view.h"
 #include "app/window/device_model.h"
 #include "app/window/dialog_units.h"
-#include "app/window/window_config.h"
-#include "app/window/window_upgrade.h"
-#include "discovery/search.h"
-#include "testing/power_test.h"
+#include "app/window/factory_controller.h"
+#include "app/window/power_test_controller.h"
+#include "app/window/search_controller.h"
+#include "app/window/upgrade_controller.h"
+#include "app/window/window_ports.h"
+#include "core/device_table.h"
+#include "core/stop.h"
 
 class QTableView;
 class QPushButton;
@@ -73,40 +75,10 @@ QString main_window_title(std::string_view file_version);
 // The version this build carries.
 std::string_view file_version();
 
-// The patch transfer's progress report (WM_USER+1000). It carries the row and what was sent
-// by value: the task record of the transfer may be gone by the time it is handled.
-class progress_event final : public QEvent {
- public:
-  static constexpr QEvent::Type kType = static_cast<QEvent::Type>(2024);
-  progress_event(int row, bool patch, int percent)
-      : QEvent(kType), row_(row), patch_(patch), percent_(percent) {}
-  int row() const { return row_; }
-  bool patch() const { return patch_; }
-  int percent() const { return percent_; }
-
- private:
-  int row_;
-  bool patch_;
-  int percent_;
-};
-
-// What the window's start-up and its file chooser do; tests put their own in.
-struct dlg_hooks_t {
-  // Initialisation step 6. Default: load the capture library, enumerate the adapters.
-  std::function<void(device_state&)> start_up;
-  // The open-file dialog; gives the chosen path, or empty when cancelled.
-  std::function<QString(QWidget* parent, const QString& start)> choose_file;
-  // A modal message box. Default: an information box.
-  std::function<void(QWidget* parent, const QString& caption, const QString& text)> message_box;
-  // A Yes/No question; true for Yes. Default: a question box.
-  std::function<bool(QWidget* parent, const QString& caption, const QString& text)> question;
-  // Runs a modal dialog; true when it was accepted. Default: exec().
-  std::function<bool(QDialog& dialog)> run_dialog;
-  // The workstation's serial port names. Default: the system's own list.
-  std::function<std::vector<std::string>()> serial_ports;
-};
-
-class CMardoDlg final : public QDialog, public search_window {
+// The main window is a switchboard: it owns the device state, builds the controls, and hands
+// each command group (search, upgrade, configuration, factory and product, power-off test) only
+// the ports it needs. The members the commands keep are bound here, as the window's own.
+class CMardoDlg final : public QDialog, public factory_members_t, public power_members_t {
   Q_OBJECT
 
  public:
@@ -121,9 +93,12 @@ class CMardoDlg final : public QDialog, public search_window {
   device_model& model() { return *model_; }
   device_state& state() { return state_; }
   console_view& console() { return *console_; }
-  window_upgrade& upgrade() { return *upgrade_; }
-  window_config& config() { return *config_; }
-  power_test& power() { return *power_test_; }
+  upgrade_controller& upgrade() { return *upgrade_; }
+  config_controller& config() { return *config_; }
+  factory_controller& factory() { return *factory_; }
+  search_controller& search() { return *search_; }
+  power_test& power() { return power_->test(); }
+  row_jobs& jobs() { return jobs_; }
   const dialog_base_t& base_units() const { return base_; }
   QSize last_client_size() const { return last_size_; }
 
@@ -134,27 +109,19 @@ class CMardoDlg final : public QDialog, public search_window {
   // The close handler's first step (ending a running power-off test).
   void set_close_hook(std::function<void()> hook) { close_hook_ = std::move(hook); }
 
-  // Any thread: posts the transfer's progress for row `row` to the window.
-  void post_transfer_progress(int row, bool patch, int percent);
+  // Closing: every job is told to stop (its waits end early) and a running power-off test
+  // gives every camera its file back. The destructor then joins what is left.
+  void shut_down();
 
-  // search_window; any thread. read_controls takes the check boxes as the GUI thread last
-  // saw them when called from elsewhere.
-  void read_controls() override;
-  void set_search_enabled(bool enabled) override;
-  void arm_search_timer(int period_ms) override;
+  // Any thread: reads the check boxes into the members; from elsewhere than the GUI thread,
+  // as the GUI thread last saw them.
+  void read_controls();
 
-  // Members bound to controls or used by the commands of later parts.
+  // Members bound to controls or used by the commands.
   std::atomic<std::int32_t> select_all{0};  // check box 1016
-  std::int32_t test_station_row = -1;
-  char test_com_port[128] = {};
-  char test_rs485_port[64] = {};
   QString package_path;
-  bool power_test_running = false;
-  std::int32_t power_test_count = 0;
-  std::int32_t reboot_count = 0;
 
  protected:
-  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -162,13 +129,13 @@ class CMardoDlg final : public QDialog, public search_window {
 
  private:
   void create_controls();
+  void connect_controls();
   void initialise();
   void on_system_command(int id);
   void on_select_all_timer();
   void on_select_all_clicked();
   void on_browse();
-  void on_power_test();
-  void on_progress(const progress_event& progress);
+  void on_row_jobs_changed();
   void lay_out(QSize client);
 
   dlg_hooks_t hooks_;
@@ -188,16 +155,17 @@ class CMardoDlg final : public QDialog, public search_window {
   std::atomic<bool> select_all_seen_{false};
   std::atomic<bool> show_algo_seen_{false};
   QSize last_size_;
-  QTimer search_timer_;      // timer 1
   QTimer select_all_timer_;  // timer 2
   std::function<void()> close_hook_;
-  // Destroyed before the state: a run still going is waited for.
-  std::unique_ptr<window_upgrade> upgrade_;
-  std::unique_ptr<window_config> config_;
-  // Its probes write nothing of the window's; stopped at close, before the list goes.
-  std::unique_ptr<power_test> power_test_;
-  // Last: destroyed first, while everything its threads use is still there.
-  std::unique_ptr<device_search> search_;
+  stop_flag stop_;
+  gui_poster poster_{*this};
+  row_jobs jobs_{[this] { on_row_jobs_changed(); }};
+  // Destroyed before the state, in reverse order: each joins what it still runs.
+  std::unique_ptr<power_test_controller> power_;
+  std::unique_ptr<search_controller> search_;
+  std::unique_ptr<config_controller> config_;
+  std::unique_ptr<factory_controller> factory_;
+  std::unique_ptr<upgrade_controller> upgrade_;
 };
 
 }  // namespace mardo

@@ -1,26 +1,10 @@
 #include "app/window/string_table.h"
 
-#include <iterator>
+#include "app/window/window_ports.h"
+#include "core/string_table.h"
 
 namespace mardo {
-namespace {
 
-struct string_entry_t {
-  int id;
-  const char16_t* text;
-};
-
-constexpr string_entry_t kStrings[] = {
-#include "strings.inc"
-};
-
-}  // namespace
-
-QString load_string(int id) {
-  for (const string_entry_t& entry : kStrings) {
-    if (entry.id == id) return QString::fromUtf16(entry.text);
-  }
-  return {};
-}
+QString load_string(int id) { return qtext(string_text(id)); }
 
 }  // namespace mardo

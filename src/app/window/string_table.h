@@ -1,5 +1,5 @@
 #pragma once
-// The program's string table (res/strings.inc), looked up by id as the resource loader would.
+// The program's string table (core/string_table.h), looked up by id as the resource loader would.
 #include <QString>
 
 namespace mardo {

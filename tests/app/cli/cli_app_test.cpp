@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/cli/verb.h"
-#include "app/core/text.h"
+#include "core/text.h"
 
 namespace mardo::cli {
 namespace {

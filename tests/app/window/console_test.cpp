@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/log.h"
+#include "core/log.h"
 #include "gui_fixture.h"
 
 namespace mardo {

@@ -458,23 +458,35 @@ TEST(MainWindowKeys, EnterActivatesUpgrade) {
 
 // ---- progress of the patch transfer ----
 
-TEST(MainWindowProgress, EventWritesTheTransferTextIntoItsRow) {
+// Progress is queued to the GUI thread: it reaches its camera's row wherever that row went, a
+// row that is gone gets nothing, and a report still queued when the camera's final text is
+// written never covers that text.
+TEST(MainWindowProgress, QueuedProgressFollowsItsCameraAndNeverCoversAFinalText) {
   auto window = shown_window();
-  gui_test::add_rows(window->state(), 3);
-  window->state().list.set_text(0, kColInfo, u"unchanged");
-  window->post_transfer_progress(1, false, 40);
-  std::thread worker([&] { window->post_transfer_progress(2, true, 0); });
+  device_state& state = window->state();
+  gui_test::add_rows(state, 3);
+  auto task_of = [&](int row, std::u16string image) {
+    upgrade_task_t task;
+    task.camera = *camera_at(state, row);
+    task.image_name = std::move(image);
+    return task;
+  };
+  const upgrade_task_t first = task_of(0, u"a.img"), second = task_of(1, u"patch.bin"),
+                       third = task_of(2, u"c.img");
+  window->upgrade().post_transfer_progress(first, 40);
+  std::thread worker([&] { window->upgrade().post_transfer_progress(second, 0); });
   worker.join();
-  // A row that is gone by the time the event arrives is left alone.
-  window->post_transfer_progress(7, false, 80);
-  ASSERT_TRUE(wait_for([&] { return !text_of(*window, 2, kColInfo).isEmpty(); }, 2000));
-  EXPECT_EQ(text_of(*window, 0, kColInfo), QStringLiteral("unchanged"));
-  EXPECT_EQ(text_of(*window, 1, kColInfo), QStringLiteral("传输 40%"));
-  EXPECT_EQ(text_of(*window, 2, kColInfo), QStringLiteral("patch.bin 传输 0%"));
-  EXPECT_EQ(window->state().list.count(), 3);
-  window->model().catch_up();
-  EXPECT_EQ(window->model().data(window->model().index(1, kColInfo)).toString(),
-            QStringLiteral("传输 40%"));
+  window->upgrade().post_transfer_progress(third, 80);
+  state.list.set_status_of(third.camera.id, u"升级成功，相机即将重启！");
+  // The first camera's row moves to the end; the second's goes.
+  state.list.sort([&](const list_row_t& a, const list_row_t&) { return a.id == first.camera.id ? 1 : -1; });
+  state.list.delete_row(state.list.row_of(second.camera.id));
+  ASSERT_TRUE(wait_for([&] { return !text_of(*window, 1, kColInfo).isEmpty(); }, 2000));
+  QTest::qWait(50);
+  EXPECT_EQ(text_of(*window, state.list.row_of(first.camera.id), kColInfo), QStringLiteral("传输 40%"));
+  EXPECT_EQ(text_of(*window, state.list.row_of(third.camera.id), kColInfo),
+            QStringLiteral("升级成功，相机即将重启！"));
+  EXPECT_EQ(state.list.count(), 2);
 }
 
 // ---- browse ----
@@ -545,7 +557,7 @@ TEST(MainWindowUpgrade, EmptyPathIsRefusedAndARunHoldsTheButtonOffUntilItEnds) {
 
 // ---- configuration (buttons 1010, 1011, 1012) ----
 
-TEST(MainWindowConfig, ManualEntryRefusesACountThatIsNoNumberThenAddsAndDeleteAsksFirst) {
+TEST(MainWindowConfig, ManualEntryRefusesACountThatIsNoNumberOrTooLargeThenAddsAndDeleteAsksFirst) {
   QStringList boxes;
   int dialogs = 0;
   bool answer = false;
@@ -559,9 +571,12 @@ TEST(MainWindowConfig, ManualEntryRefusesACountThatIsNoNumberThenAddsAndDeleteAs
     ++dialogs;
     auto* count = dialog.findChild<QLineEdit*>(QStringLiteral("1008"));
     dialog.findChild<QLineEdit*>(QStringLiteral("1014"))->setText(QStringLiteral("0011223344fe"));
-    count->setText(QString());
-    dialog.findChild<QPushButton*>(QStringLiteral("1"))->click();  // refused: it stays open
-    EXPECT_EQ(dialog.result(), 0);
+    // No number, and a MAC pasted into the count (a billion rows): refused, it stays open.
+    for (const QString& refused : {QString(), QStringLiteral("001122334455")}) {
+      count->setText(refused);
+      dialog.findChild<QPushButton*>(QStringLiteral("1"))->click();
+      EXPECT_EQ(dialog.result(), 0);
+    }
     count->setText(QStringLiteral("2"));
     dialog.findChild<QPushButton*>(QStringLiteral("1"))->click();
     return dialog.result() == QDialog::Accepted;
@@ -569,7 +584,7 @@ TEST(MainWindowConfig, ManualEntryRefusesACountThatIsNoNumberThenAddsAndDeleteAs
   auto window = shown_window(hooks);
   control<QPushButton>(*window, kIdAddManual)->click();
   EXPECT_EQ(dialogs, 1);
-  EXPECT_EQ(boxes, QStringList{QStringLiteral("请输入一个整数。")});
+  EXPECT_EQ(boxes, (QStringList{QStringLiteral("请输入一个整数。"), QStringLiteral("请输入一个整数。")}));
   device_list& rows = window->state().list;
   ASSERT_EQ(rows.count(), 2);
   EXPECT_EQ(text_of(*window, 1, kColMac), QStringLiteral("00-11-22-33-44-FF"));
@@ -634,10 +649,10 @@ TEST(MainWindowConfig, SetProductTakesTheDialogsTextsAndCancelSendsNothing) {
   rows.set_text(0, kColIp, u"127.0.0.1");  // loopback: nothing leaves the machine
   rows.set_text(0, kColInfo, u"before");
   rows.set_checked(0, true);
-  window->config().on_set_product();
+  window->factory().on_set_product();
   EXPECT_EQ(text_of(*window, 0, kColInfo), QStringLiteral("before"));
   accept = true;
-  window->config().on_set_product();
+  window->factory().on_set_product();
   // The chosen path has 256 bytes: refused without a connection.
   EXPECT_TRUE(
       wait_for([&] { return text_of(*window, 0, kColInfo) == QStringLiteral("设置失败"); }, 5000));
@@ -655,7 +670,7 @@ TEST(MainWindowFactory, ChoosersAppearOnlyWhenNeededAndCancellingEachLeavesNoPor
   };
   const std::vector<row_t> rows = {
       {1, {"/dev/ttyS0", "/dev/ttyS1"}, false, false, {QStringLiteral("串口")}, 0, ""},
-      {1, {"/dev/ttyS0", "/dev/ttyS1"}, false, true, {QStringLiteral("串口")}, 0, "/dev/ttyS1"},
+      {1, {"/dev/ttyS0", "/dev/ttyS1"}, false, true, {QStringLiteral("串口")}, 0, "/dev/ttyS0"},
       {1, {}, false, true, {}, 0, ""},  // no ports: nothing to choose
       {2, {"/dev/ttyS0"}, false, false, {QStringLiteral("设备")}, -1, ""},
       {2, {"/dev/ttyS0"}, true, false, {QStringLiteral("设备"), QStringLiteral("串口")}, 1, ""},
@@ -682,12 +697,12 @@ TEST(MainWindowFactory, ChoosersAppearOnlyWhenNeededAndCancellingEachLeavesNoPor
     auto window = shown_window(hooks);
     gui_test::add_rows(window->state(), 2);
     for (int k = 0; k < r.ticked; ++k) window->state().list.set_checked(k, true);
-    window->config().on_factory_test();
+    window->factory().on_factory_test();
     EXPECT_EQ(shown, r.shown);
     EXPECT_EQ(window->test_station_row, r.station);
     EXPECT_EQ(std::string(window->test_com_port), r.port);
     if (r.shown.contains(QStringLiteral("串口"))) {
-      EXPECT_EQ(preselected.toStdString(), r.ports.back());
+      EXPECT_EQ(preselected.toStdString(), r.ports.front());
     }
     auto* button = control<QPushButton>(*window, kIdFactoryTest);
     EXPECT_TRUE(wait_for([&] { return button->isEnabled(); }, 5000));
@@ -738,7 +753,7 @@ TEST(MainWindowShowAlgo, MembersAreWrittenBackIntoTheBoxes) {
 TEST(MainWindowSearchTimer, ArmedFromAnotherThreadItEndsTheSearchAndKeepsFiring) {
   auto window = shown_window();
   window->state().searching = 1;
-  std::thread search_thread([&] { window->arm_search_timer(50); });
+  std::thread search_thread([&] { window->search().arm_search_timer(50); });
   search_thread.join();
   EXPECT_TRUE(wait_for([&] { return window->state().searching.load() == 0; }, 2000));
   // Never stopped: a flag set again is cleared again.
@@ -746,15 +761,35 @@ TEST(MainWindowSearchTimer, ArmedFromAnotherThreadItEndsTheSearchAndKeepsFiring)
   EXPECT_TRUE(wait_for([&] { return window->state().searching.load() == 0; }, 2000));
 }
 
-TEST(MainWindowSearchTimer, SearchButtonStateFollowsTheSearchFromAnyThread) {
+// The search's end turns its button back on from its own thread, but not while a job reports
+// into rows: those rows must not be cleared or renumbered under it, so the row commands stay
+// off until the last job ends.
+TEST(MainWindowSearchTimer, SearchButtonFollowsTheSearchAndStaysOffWhileAJobRuns) {
   auto window = shown_window();
   auto* search = control<QPushButton>(*window, kIdSearch);
-  std::thread controller([&] { window->set_search_enabled(false); });
+  const auto row_commands_on = [&] {
+    bool on = true;
+    for (int id : {kIdAddManual, kIdDeleteRows, kIdDeleteAll}) {
+      QWidget* button = control(*window, id);
+      on = on && button != nullptr && button->isEnabled();
+    }
+    return on;
+  };
+  std::thread controller([&] { window->search().set_search_enabled(false); });
   controller.join();
   EXPECT_TRUE(wait_for([&] { return !search->isEnabled(); }, 2000));
-  std::thread again([&] { window->set_search_enabled(true); });
-  again.join();
-  EXPECT_TRUE(wait_for([&] { return search->isEnabled(); }, 2000));
+  window->jobs().begin();
+  window->jobs().begin();
+  EXPECT_FALSE(row_commands_on());
+  std::thread ended([&] { window->search().set_search_enabled(true); });
+  ended.join();
+  QTest::qWait(50);
+  EXPECT_FALSE(search->isEnabled());
+  window->jobs().end();
+  EXPECT_FALSE(search->isEnabled());
+  window->jobs().end();
+  EXPECT_TRUE(search->isEnabled());
+  EXPECT_TRUE(row_commands_on());
 }
 
 // ---- About, from the window's menu ----

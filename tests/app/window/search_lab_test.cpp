@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -13,7 +14,7 @@
 
 #include "gui_fixture.h"
 #include "lab/lab.h"
-#include "app/core/text.h"
+#include "core/text.h"
 #include "net/capture.h"
 
 namespace mardo {
@@ -42,6 +43,14 @@ lab_config_t two_segments() {
     cfg.cameras.push_back(c);
   }
   return cfg;
+}
+
+// Clicks 搜索 and waits for the search's end.
+void search_once(CMardoDlg& window) {
+  auto* search = gui_test::control<QPushButton>(window, kIdSearch);
+  QTest::mouseClick(search, Qt::LeftButton);
+  ASSERT_TRUE(gui_test::wait_for([&] { return !search->isEnabled(); }, 2000));
+  ASSERT_TRUE(gui_test::wait_for([&] { return search->isEnabled(); }, 15000));
 }
 
 TEST(SearchButtonLab, FillsTheViewAndIsDisabledWhileTheSearchRuns) {
@@ -119,12 +128,7 @@ TEST(ConfigLab, BatchIpThroughTheWindowMovesEveryCameraToItsNewAddress) {
   auto window = gui_test::shown_window(hooks);
   auto* search = gui_test::control<QPushButton>(*window, kIdSearch);
   auto* batch = gui_test::control<QPushButton>(*window, kIdBatchIp);
-  auto search_once = [&] {
-    QTest::mouseClick(search, Qt::LeftButton);
-    ASSERT_TRUE(gui_test::wait_for([&] { return !search->isEnabled(); }, 2000));
-    ASSERT_TRUE(gui_test::wait_for([&] { return search->isEnabled(); }, 15000));
-  };
-  search_once();
+  search_once(*window);
   device_list& rows = window->state().list;
   ASSERT_EQ(rows.count(), 5);
   for (int r = 0; r < 5; ++r) rows.set_checked(r, true);
@@ -133,11 +137,96 @@ TEST(ConfigLab, BatchIpThroughTheWindowMovesEveryCameraToItsNewAddress) {
   EXPECT_FALSE(search->isEnabled());
   ASSERT_TRUE(gui_test::wait_for([&] { return batch->isEnabled() && search->isEnabled(); }, 15000));
   EXPECT_EQ(ansi_string(rows.text(4, kColInfo)), "修改IP失败");
-  search_once();
+  search_once(*window);
   std::set<std::string> found;
   for (int r = 0; r < rows.count(); ++r) found.insert(ansi_string(rows.text(r, kColIp)));
   EXPECT_EQ(found, (std::set<std::string>{"192.0.2.100", "192.0.2.101", "192.0.2.102",
                                           "192.0.2.103", "192.0.2.14"}));
+}
+
+// A double-click during a search opens the IP dialog on the row the technician saw; the search
+// ends while it is open and sorts the rows. The address typed goes to that camera, not to the
+// camera the sort put into that row.
+TEST(ConfigLab, IpDialogOpenedDuringASearchChangesTheCameraDoubleClicked) {
+  lab_config_t cfg;
+  cfg.cameras.resize(3);
+  for (int n = 0; n < 3; ++n) {
+    // The first to answer sorts last: its row moves while the dialog is open.
+    cfg.cameras[n].ip = "192.0.2." + std::to_string(30 - n);
+    cfg.cameras[n].extra_json = R"("mc_search":false,"reply_delay_ms":)" + std::to_string(300 * n);
+  }
+  Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  ASSERT_TRUE(load_capture_library());
+  lab::netns_scope in(lab.ws_netns());
+  dlg_hooks_t hooks = gui_test::quiet_hooks();
+  hooks.start_up = dlg_hooks_t{}.start_up;
+  QPushButton* search = nullptr;
+  hooks.run_dialog = [&](QDialog& dialog) {
+    EXPECT_TRUE(gui_test::wait_for([&] { return search->isEnabled(); }, 15000));
+    dialog.findChild<QLineEdit*>(QStringLiteral("1009"))->setText(QStringLiteral("192.0.2.200"));
+    return true;
+  };
+  auto window = gui_test::shown_window(hooks);
+  search = gui_test::control<QPushButton>(*window, kIdSearch);
+  QTest::mouseClick(search, Qt::LeftButton);
+  ASSERT_TRUE(gui_test::wait_for([&] { return window->model().rowCount() > 0; }, 3000));
+  const std::u16string clicked = window->state().list.text(0, kColMac);
+  ASSERT_EQ(clicked, dashed_upper(lab.camera(0).mac));
+  const QRect cell = window->list()->visualRect(window->model().index(0, kColIp));
+  QTest::mouseClick(window->list()->viewport(), Qt::LeftButton, {}, cell.center());
+  QTest::mouseDClick(window->list()->viewport(), Qt::LeftButton, {}, cell.center());
+  EXPECT_NE(window->state().list.text(0, kColMac), clicked) << "the search's sort moved the row";
+  const auto sets = [](const std::vector<lab::sim_event_t>& ev) {
+    std::vector<std::string> out;
+    for (const auto& e : ev)
+      if (e.channel == "raw" && e.ethertype == 0xFFF2) out.push_back(e.mac);
+    return out;
+  };
+  const auto ev = lab.wait_events([&](const auto& e) { return !sets(e).empty(); }, 3000);
+  EXPECT_EQ(sets(ev), std::vector<std::string>{lab.camera(0).mac});
+}
+
+// Closing the window during a factory test ends the process: the station's RESET wait (31 s)
+// and every other wait end once the jobs are told to stop, every thread is joined within the
+// bound, and nothing is sent to the cameras afterwards.
+TEST(CloseLab, ClosingTheWindowDuringAFactoryTestJoinsEveryThreadWithinTheBound) {
+  lab_config_t cfg;
+  cfg.cameras.resize(2);
+  for (auto& c : cfg.cameras) c.extra_json = R"("reset_press_ms":-1)";
+  Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  ASSERT_TRUE(load_capture_library());
+  lab::netns_scope in(lab.ws_netns());
+  dlg_hooks_t hooks = gui_test::quiet_hooks();
+  hooks.start_up = dlg_hooks_t{}.start_up;
+  hooks.question = [](QWidget*, const QString&, const QString&) { return true; };
+  hooks.run_dialog = [](QDialog& dialog) {
+    // The device chooser: the first camera is the station.
+    if (auto* devices = dialog.findChild<QComboBox*>(QStringLiteral("1001"))) devices->setCurrentIndex(0);
+    return true;
+  };
+  hooks.serial_ports = [] { return std::vector<std::string>{}; };
+  auto window = gui_test::shown_window(hooks);
+  search_once(*window);
+  ASSERT_EQ(window->state().list.count(), 2);
+  for (int r = 0; r < 2; ++r) window->state().list.set_checked(r, true);
+  window->factory().on_factory_test();
+  ASSERT_TRUE(window->factory().factory_running());
+  const auto factory_frames = [&] {
+    std::size_t n = 0;
+    for (const auto& e : lab.events()) n += e.channel == "raw" && e.ethertype != 0xFFF0;
+    return n;
+  };
+  ASSERT_TRUE(gui_test::wait_for([&] { return factory_frames() > 0; }, 5000));
+  QTest::qWait(1500);
+  const auto closed = std::chrono::steady_clock::now();
+  window->close();
+  window.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::seconds(3));
+  const std::size_t at_close = factory_frames();
+  QTest::qWait(1500);
+  EXPECT_EQ(factory_frames(), at_close);
 }
 
 }  // namespace

@@ -1,0 +1,22 @@
+#include "app/window/ip_dlg.h"
+
+#include <QLineEdit>
+
+#include "app/window/window_ports.h"
+
+namespace mardo {
+
+CIPDlg::CIPDlg(QWidget* parent, const ip_fields_t& initial)
+    : field_dialog(parent, QStringLiteral("IP地址")) {
+  add_edit(kIdIpEdit, QStringLiteral("IP地址："), qtext(initial.ip));
+  add_edit(kIdNetmaskEdit, QStringLiteral("子网掩码："), qtext(initial.netmask));
+  add_edit(kIdGatewayEdit, QStringLiteral("默认网关："), qtext(initial.gateway));
+  finish_layout();
+}
+
+ip_fields_t CIPDlg::fields() const {
+  auto text = [this](int id) { return utf8(static_cast<QLineEdit*>(control(id))->text()); };
+  return {text(kIdIpEdit), text(kIdNetmaskEdit), text(kIdGatewayEdit)};
+}
+
+}  // namespace mardo
