@@ -4,7 +4,7 @@
 #include <QRegularExpressionValidator>
 
 #include "app/window/ip_dlg.h"
-#include "app/window/window_ports.h"
+#include "app/window/qt_text.h"
 #include "config/manual_entry.h"
 
 namespace mardo {

@@ -4,7 +4,7 @@
 #include <QFormLayout>
 #include <QVBoxLayout>
 
-#include "app/window/window_ports.h"
+#include "app/window/qt_text.h"
 
 namespace mardo {
 

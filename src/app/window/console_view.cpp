@@ -8,6 +8,8 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include "app/window/qt_text.h"
+
 namespace mardo {
 namespace {
 
@@ -119,7 +121,7 @@ void console_view::catch_up() {
     if (pane != block_pane) append();
     block_pane = pane;
     if (block_lines++ > 0) block += QLatin1Char('\n');
-    block += QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    block += qtext(text);
   }
   append();
 }

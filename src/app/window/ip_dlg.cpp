@@ -2,7 +2,7 @@
 
 #include <QLineEdit>
 
-#include "app/window/window_ports.h"
+#include "app/window/qt_text.h"
 
 namespace mardo {
 

@@ -3,7 +3,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
-#include "app/window/window_ports.h"
+#include "app/window/qt_text.h"
 
 namespace mardo {
 

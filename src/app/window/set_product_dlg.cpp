@@ -3,7 +3,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/window/window_ports.h"
+#include "app/window/qt_text.h"
 
 namespace mardo {
 

@@ -1,6 +1,6 @@
 #include "app/window/string_table.h"
 
-#include "app/window/window_ports.h"
+#include "app/window/qt_text.h"
 #include "core/string_table.h"
 
 namespace mardo {

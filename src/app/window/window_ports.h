@@ -14,16 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/window/qt_text.h"
 #include "core/camera.h"
 #include "core/stop.h"
 
 namespace mardo {
-
-// UTF-8 text to the window's text and back.
-inline QString qtext(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-inline std::string utf8(const QString& text) { return text.toStdString(); }
 
 // What the window's start-up and its dialogs do; tests put their own in.
 struct dlg_hooks_t {
