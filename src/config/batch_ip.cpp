@@ -1,5 +1,6 @@
 #include "config/batch_ip.h"
 
+#include "core/stop.h"
 #include "core/text.h"
 #include "config/ip_change.h"
 #include "net/multicast.h"
@@ -25,7 +26,8 @@ void run_batch_ip(device_state& state, const std::vector<camera_t>& cameras,
   const std::uint32_t gateway = dotted_value(fields.gateway);
   for (const camera_t& camera : cameras) {
     const std::optional<dev_info_t>& adapter = camera.adapter;
-    if (!adapter) return;
+    // A run told to stop (the window closes) changes no further camera.
+    if (!adapter || stop_requested()) return;
     batch_ip_step_t step{&camera, next, camera.multicast.has_value(), false};
     if (!step.multicast) {
       const auto command = ip_set_command(next, netmask, gateway);

@@ -74,9 +74,10 @@ int add_manual_rows(device_list& list, const manual_entry_fields_t& fields) {
   const std::u16string ip = wide_string(fields.ip);
   const int count = std::clamp(fields.count, 0, kMaxManualRows);
   for (int k = 0; k < count; ++k) {
-    const int row = list.add_row();
-    list.set_text(row, kColMac, wide_string(format_mac_upper(mac.data())));
-    list.set_text(row, kColIp, ip);
+    // Through the id: a search may clear the list meanwhile.
+    const camera_id row = list.append_row();
+    list.set_text_of(row, kColMac, wide_string(format_mac_upper(mac.data())));
+    list.set_text_of(row, kColIp, ip);
     advance_mac(mac);
   }
   return count;

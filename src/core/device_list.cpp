@@ -26,6 +26,15 @@ void device_list::write(int row, int column, std::u16string_view text) {
 
 int device_list::add_row() {
   std::lock_guard lock(mutex_);
+  return append();
+}
+
+camera_id device_list::append_row() {
+  std::lock_guard lock(mutex_);
+  return rows_[static_cast<std::size_t>(append())].id;
+}
+
+int device_list::append() {
   row_t row;
   row.id = next_id_++;
   const std::string number = std::to_string(rows_.size() + 1);
@@ -63,6 +72,22 @@ std::optional<list_row_t> device_list::row(int row) const {
 std::vector<list_row_t> device_list::rows() const {
   std::lock_guard lock(mutex_);
   return rows_;
+}
+
+bool device_list::set_tag_of(camera_id id, std::uint32_t tag) {
+  std::lock_guard lock(mutex_);
+  const int row = find(id);
+  if (row < 0) return false;
+  rows_[static_cast<std::size_t>(row)].tag = tag;
+  notify(list_change_t::kTag, row);
+  return true;
+}
+
+std::u16string device_list::text_of(camera_id id, int column) const {
+  std::lock_guard lock(mutex_);
+  const int row = find(id);
+  if (row < 0 || column < 0 || column >= kColumnCount) return {};
+  return rows_[static_cast<std::size_t>(row)].columns[static_cast<std::size_t>(column)];
 }
 
 bool device_list::set_text_of(camera_id id, int column, std::u16string_view text) {

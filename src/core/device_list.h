@@ -91,6 +91,9 @@ class device_list {
 
   // Appends a row with column 0 set to its 1-based number and a new camera id; gives its index.
   int add_row();
+  // The same, giving the new row's camera id: a writer that fills the row afterwards writes
+  // through it, since a deletion meanwhile renumbers the rows.
+  camera_id append_row();
   camera_id id(int row) const;
   // The row that holds the camera now; -1 when it was deleted or replaced.
   int row_of(camera_id id) const;
@@ -99,6 +102,9 @@ class device_list {
   std::vector<list_row_t> rows() const;
   // Writes a column of the camera's row, wherever it is now; false when the row is gone.
   bool set_text_of(camera_id id, int column, std::u16string_view text);
+  bool set_tag_of(camera_id id, std::uint32_t tag);
+  // A column of the camera's row as it is now; empty when the row is gone.
+  std::u16string text_of(camera_id id, int column) const;
 
   // Status texts (column 5) are ordered per camera by tickets: a text queued to another thread
   // takes its ticket when it is queued, and lands only if no later text was written meanwhile,
@@ -129,6 +135,7 @@ class device_list {
   using row_t = list_row_t;
   bool valid(int row) const { return row >= 0 && row < static_cast<int>(rows_.size()); }
   int find(camera_id id) const;
+  int append();  // locked by the caller
   void notify(list_change_t::kind_t kind, int row, int column = -1,
               const std::u16string* text = nullptr) const;
   void write(int row, int column, std::u16string_view text);

@@ -22,12 +22,13 @@
 namespace mardo {
 namespace {
 
-void set_column(device_list& list, int row, int column, const std::string& text) {
-  list.set_text(row, column, wide_string(text));
+// A new row is filled through its camera id: the technician may delete rows meanwhile.
+void set_column(device_list& list, camera_id row, int column, const std::string& text) {
+  list.set_text_of(row, column, wide_string(text));
 }
 
 // Columns both paths fill from the adapter the answer came in on.
-void set_adapter_columns(device_list& list, int row, const dev_info_t& adapter) {
+void set_adapter_columns(device_list& list, camera_id row, const dev_info_t& adapter) {
   set_column(list, row, kColEtherName, adapter.acName);
   set_column(list, row, kColLocalMac, format_mac_lower(adapter.aucMac));
 }
@@ -43,7 +44,7 @@ void raw_answer_thread(device_state& state, int index, const dev_info_t& adapter
     if (!answer || state.seen.test_and_set(answer->mac) || answer->hidden) continue;
     std::lock_guard lock(state.list_lock);
     device_list& list = state.list;
-    const int row = list.add_row();
+    const camera_id row = list.append_row();
     set_column(list, row, kColMac, answer->mac);
     set_column(list, row, kColIp, answer->ip);
     if (answer->detailed) {
@@ -54,7 +55,7 @@ void raw_answer_thread(device_state& state, int index, const dev_info_t& adapter
       if (!answer->model.empty()) set_column(list, row, kColDev, answer->model);
       set_column(list, row, kColVer, format_version_text(answer->version, state.show_algo.load()));
     }
-    list.set_tag(row, make_row_tag(row, index));
+    list.set_tag_of(row, make_row_tag(list.row_of(row), index));
   }
 }
 
@@ -74,7 +75,7 @@ void mc_search_thread(device_state& state, int index, const dev_info_t& adapter)
     if (state.seen.test_and_set(answer->mac)) continue;
     std::lock_guard lock(state.list_lock);
     device_list& list = state.list;
-    const int row = list.add_row();
+    const camera_id row = list.append_row();
     set_column(list, row, kColMac, answer->mac);
     set_column(list, row, kColIp, answer->ip);
     set_column(list, row, kColAlgo, answer->algo);
@@ -82,7 +83,7 @@ void mc_search_thread(device_state& state, int index, const dev_info_t& adapter)
     set_column(list, row, kColFullVersion, answer->version);
     set_column(list, row, kColDev, answer->model);
     set_column(list, row, kColVer, format_version_text(answer->version, state.show_algo.load()));
-    list.set_tag(row, make_row_tag(row, index));
+    list.set_tag_of(row, make_row_tag(list.row_of(row), index));
   }
   close_mc_socket(sock);
 }

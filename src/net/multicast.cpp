@@ -199,6 +199,8 @@ void close_mc_socket(mc_socket_t& sock) {
 }
 
 int mc_exchange(const char* local_ip, const char* mac, const char* request) {
+  // A request whose answer nobody would wait for is not sent.
+  if (stop_requested()) return 0;
   mc_socket_t sock;
   if (!open_mc_socket(local_ip, sock)) return 0;
   mc_send(sock, request ? request : "");

@@ -28,6 +28,8 @@ class worker {
         timing_(timing), mac_(camera.mac), ip_(camera.ip) {}
 
   void send(const std::vector<std::uint8_t>& command) {
+    // A test told to stop (the window closes) sends nothing more: no reboot, no clock.
+    if (stop_requested()) return;
     send_raw_frame(port_.get(), adapter_.aucMac, mac_.c_str(), command.data(), static_cast<int>(command.size()));
   }
   template <std::size_t N>
@@ -161,20 +163,22 @@ factory_outcome_t run_factory_worker(device_state& state, const camera_t& camera
   port->apply_filter(kFactoryFilter);
   out.ran = true;
   worker w(state, camera, std::move(port), timing);
-  out.passed[kItemSwitch1] = w.switch_input(kReqSwitch1, "开关量1");
-  out.passed[kItemSwitch2] = w.switch_input(kReqSwitch2, "开关量2");
-  out.passed[kItemRtc] = w.clock();
-  out.passed[kItemChip] = w.chip();
-  out.passed[kItemSd] = w.sd();
-  out.tested = kItemReset;
-  if (station.camera != 0 && camera.id == station.camera) {
-    out.passed[kItemReset] = w.reset();
-    out.tested = kItemRs485;
-    if (!station.com_port.empty()) {
-      out.passed[kItemRs485] = w.rs485(station);
-      out.tested = kItemCount;
-    }
-  }
+  // A test told to stop ends between items without a verdict: it was not finished.
+  const auto item = [&out](int index, auto&& run) {
+    if (stop_requested()) return false;
+    out.passed[static_cast<std::size_t>(index)] = run();
+    return true;
+  };
+  const bool station_camera = station.camera != 0 && camera.id == station.camera;
+  out.tested = station_camera ? (station.com_port.empty() ? kItemRs485 : kItemCount) : kItemReset;
+  const bool finished =
+      item(kItemSwitch1, [&] { return w.switch_input(kReqSwitch1, "开关量1"); }) &&
+      item(kItemSwitch2, [&] { return w.switch_input(kReqSwitch2, "开关量2"); }) &&
+      item(kItemRtc, [&] { return w.clock(); }) && item(kItemChip, [&] { return w.chip(); }) &&
+      item(kItemSd, [&] { return w.sd(); }) &&
+      (!station_camera || item(kItemReset, [&] { return w.reset(); })) &&
+      (out.tested < kItemCount || item(kItemRs485, [&] { return w.rs485(station); }));
+  if (!finished || stop_requested()) return out;
   out.verdict = factory_verdict(out.passed, out.tested);
   w.show(out.verdict);
   return out;
@@ -209,14 +213,15 @@ void run_factory_workers(device_state& state, const std::vector<camera_t>& camer
                          const std::function<void(bool)>& on_running, const factory_timing_t& timing) {
   if (on_running) on_running(true);
   clear_statuses(state.list);
-  std::vector<std::thread> workers;
+  // jthreads: should the loop throw, the workers already started are joined, not abandoned.
+  std::vector<std::jthread> workers;
   for (const camera_t& camera : cameras) {
-    std::thread t = start_worker("factory " + camera.mac, [&state, &camera, &station, &timing] {
+    std::jthread t = start_worker<std::jthread>("factory " + camera.mac, [&state, &camera, &station, &timing] {
       run_factory_worker(state, camera, station, timing);
     });
     if (t.joinable()) workers.push_back(std::move(t));
   }
-  for (std::thread& t : workers) t.join();
+  workers.clear();
   if (on_running) on_running(false);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/stop.h"
 #include "core/text.h"
 #include "net/command_port.h"
 
@@ -39,6 +40,7 @@ int set_product_models(device_state& state, const std::vector<camera_t>& cameras
   const auto block = product_block(fields);
   int done = 0;
   for (const camera_t& camera : cameras) {
+    if (stop_requested()) break;
     const bool ok =
         block && send_file_command(camera.ip.c_str(),
                                    std::span<const std::uint8_t, kFileCommandBlockSize>(block->data(), kFileCommandBlockSize),
@@ -52,6 +54,7 @@ int set_product_models(device_state& state, const std::vector<camera_t>& cameras
 int query_product_models(device_state& state, const std::vector<camera_t>& cameras) {
   int done = 0;
   for (const camera_t& camera : cameras) {
+    if (stop_requested()) break;
     std::array<std::uint8_t, 2 * kModelFieldSize> reply{};
     const int got = send_command_with_reply(camera.ip.c_str(), kProductTimeoutMs, {}, kCmdQueryProductModel,
                                             kCmdQueryProductModelReply, reply);

@@ -131,7 +131,10 @@ std::uint32_t local_address_for(const dev_info_t& adapter, std::uint32_t camera)
 
 void run_tftp_transfer(upgrade_task_t& task) {
   const std::string& mac_text = task.camera.mac;
-  const bool shared_address = task.camera.shared_address;
+  // The mark is set when a search ends; a run started during the search reads it now.
+  const bool shared_address =
+      task.camera.shared_address ||
+      task.owner->state().list.text_of(task.camera.id, kColDupMark) == u"1";
   const std::uint32_t camera = inet_addr(task.camera.ip.c_str());
   const std::span<const std::uint8_t> image(task.data, static_cast<std::size_t>(task.length));
   const std::string image_name = ansi_string(task.image_name);

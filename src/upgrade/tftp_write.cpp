@@ -118,7 +118,7 @@ tftp_outcome tftp_write(tftp_transport& transport, tftp_observer& observer,
       transport.send(packet);
       // A late or repeated acknowledgement of an earlier block is not an answer to this one;
       // sending again for it would double every later block on the wire (RFC 1123 4.2.3.1).
-      for (int stale = 0; stale <= kTftpStaleAcks && !acked; ++stale) {
+      for (int stale = 0; stale <= kTftpStaleAcks && !acked && !stop_requested(); ++stale) {
         const auto answer = receive(kTftpWaitMs);
         acked = acknowledges(answer, q + 1);
         if (opcode(answer) != kOpAck) break;

@@ -62,6 +62,14 @@ struct run_t {
   worker_gate gate;
   int ticked = 0;
   std::uint16_t port = 0;
+
+  // Should the manager throw, the workers already started are joined, not abandoned.
+  ~run_t() {
+    for (std::thread& t : threads)
+      if (t.joinable()) t.join();
+  }
+  run_t(const run_t&) = delete;
+  run_t& operator=(const run_t&) = delete;
 };
 
 // Runs job on a worker of its own; the gate's place, already taken, is given back at its end.
@@ -94,6 +102,7 @@ void start_session(run_t& run, std::size_t i, const std::uint8_t* data, int leng
   task.data = data;
   task.length = length;
   run.gate.enter();
+  if (stop_requested()) return run.gate.leave();
   const session_timing_t& timing = run.host.timing();
   start_job(run, task.camera, [&task, &timing] { run_upgrade_session(task, timing); });
 }
@@ -105,6 +114,7 @@ void start_transfer(run_t& run, std::size_t i, std::u16string name, const std::u
   upgrade_task_t& task = task_for(run, i);
   const std::string& address = task.camera.ip;
   run.gate.enter();
+  if (stop_requested()) return run.gate.leave();
   send_command_for_status(address.c_str(), 1000, {}, kCmdPrepareTransfer, kCmdPrepareTransferReply);
   pause_ms(run.host.timing().prepare_wait_ms);
   const std::string shown = ansi_string(name);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/stop.h"
 #include "net/byte_view.h"
 
 namespace mardo {
@@ -118,6 +119,25 @@ TEST(TftpWrite, ImageGoesOutAsRequestFullBlocksAndAPossiblyEmptyLastBlock) {
   }
   EXPECT_EQ(camera.file, image);
   EXPECT_EQ(observer.texts.back(), kTextUpgradeDone);
+}
+
+// The window closes mid-transfer: the transfer gives up and never says the camera was upgraded,
+// although every block the camera got was acknowledged.
+TEST(TftpWrite, TransferToldToStopEndsFailedNotDone) {
+  struct stopping_camera : scripted_camera {
+    stop_flag* stop = nullptr;
+    void send(std::span<const std::uint8_t> p) override {
+      scripted_camera::send(p);
+      if (next == 3) stop->request();
+    }
+  } camera;
+  stop_flag stop;
+  camera.stop = &stop;
+  const stop_scope job(&stop);
+  recording_observer observer;
+  EXPECT_EQ(tftp_write(camera, observer, "cam.img", image_of(4000)), tftp_outcome::kFailed);
+  EXPECT_EQ(observer.texts.back(), kTextUpgradeFailed);
+  EXPECT_EQ(camera.next, 3u);
 }
 
 TEST(TftpWrite, ProgressIsPostedEveryHundredBlocks) {

@@ -2,12 +2,15 @@
 #include <QApplication>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "app/window/about_dlg.h"
 #include "app/window/mardo_dlg.h"
+#include "core/log.h"
 
 namespace mardo {
 
@@ -24,11 +27,23 @@ class CMardoApp {
     // Also after Esc, which skips the close handler: the jobs are told to stop and a running
     // power-off test gives every camera its file back, before the bound starts.
     dialog->shut_down();
-    std::thread([] {
-      std::this_thread::sleep_for(kCloseBound);
-      std::_Exit(0);
-    }).detach();
+    std::mutex mutex;
+    std::condition_variable joined;
+    bool done = false;
+    std::thread watchdog([&] {
+      std::unique_lock lock(mutex);
+      if (joined.wait_for(lock, kCloseBound, [&] { return done; })) return;
+      log_event("关闭：仍有任务未在3秒内结束，强制退出");
+      flush_event_log();
+      std::_Exit(1);
+    });
     dialog.reset();
+    {
+      std::lock_guard lock(mutex);
+      done = true;
+    }
+    joined.notify_one();
+    watchdog.join();
     // No message loop follows the dialog.
     return 0;
   }

@@ -189,7 +189,7 @@ TEST(ConfigLab, IpDialogOpenedDuringASearchChangesTheCameraDoubleClicked) {
 
 // Closing the window during a factory test ends the process: the station's RESET wait (31 s)
 // and every other wait end once the jobs are told to stop, every thread is joined within the
-// bound, and nothing is sent to the cameras afterwards.
+// bound, and the cameras are sent nothing more.
 TEST(CloseLab, ClosingTheWindowDuringAFactoryTestJoinsEveryThreadWithinTheBound) {
   lab_config_t cfg;
   cfg.cameras.resize(2);
@@ -220,13 +220,17 @@ TEST(CloseLab, ClosingTheWindowDuringAFactoryTestJoinsEveryThreadWithinTheBound)
   };
   ASSERT_TRUE(gui_test::wait_for([&] { return factory_frames() > 0; }, 5000));
   QTest::qWait(1500);
+  const std::size_t before_close = factory_frames();
   const auto closed = std::chrono::steady_clock::now();
   window->close();
   window.reset();
-  EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::seconds(3));
-  const std::size_t at_close = factory_frames();
+  const auto took = std::chrono::steady_clock::now() - closed;
+  RecordProperty("close_ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  EXPECT_LT(took, std::chrono::seconds(3));
+  // At most the frame each camera's worker was sending as the window closed: no worker runs
+  // through its remaining items (reboot, clock, RESET) on its way out.
   QTest::qWait(1500);
-  EXPECT_EQ(factory_frames(), at_close);
+  EXPECT_LE(factory_frames(), before_close + 2);
 }
 
 }  // namespace
