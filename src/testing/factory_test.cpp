@@ -50,6 +50,8 @@ class worker {
     return data ? result_value(*data, id) : std::nullopt;
   }
   void show(const std::string& text, bool logged = true) {
+    // An item cut short by the stop was not tested: no text says it failed.
+    if (stop_requested()) return;
     // A row that is gone logs the text itself; this line is then the only one.
     if (!show_status(state_, camera_, text) || !logged) return;
     const std::string line = "[ " + mac_ + " " + ip_ + " ] " + text;

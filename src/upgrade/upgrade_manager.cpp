@@ -62,14 +62,6 @@ struct run_t {
   worker_gate gate;
   int ticked = 0;
   std::uint16_t port = 0;
-
-  // Should the manager throw, the workers already started are joined, not abandoned.
-  ~run_t() {
-    for (std::thread& t : threads)
-      if (t.joinable()) t.join();
-  }
-  run_t(const run_t&) = delete;
-  run_t& operator=(const run_t&) = delete;
 };
 
 // Runs job on a worker of its own; the gate's place, already taken, is given back at its end.
@@ -130,10 +122,18 @@ void join_all(run_t& run) {
   run.threads.clear();
 }
 
+// Declared after the package's bytes: whichever way a route ends, even by an exception, every
+// worker has ended before the bytes it reads go.
+struct workers_joined {
+  run_t& run;
+  ~workers_joined() { join_all(run); }
+};
+
 void run_zip_route(run_t& run, const std::u16string& path) {
   zip_package_t archive;
   const std::string_view failure = open_zip_package(ansi_string(path), archive);
   if (!failure.empty()) return run.host.message_box(failure, kCaptionNotice);
+  const workers_joined joined{run};
   device_state& state = run.host.state();
   clear_statuses(state.list);
   // A run told to stop starts no further camera.
@@ -155,8 +155,6 @@ void run_zip_route(run_t& run, const std::u16string& path) {
     show_status(state, camera, slot.name);
     start_transfer(run, i, wide_string(slot.name), slot.data.get(), static_cast<int>(slot.count));
   }
-  // The archive's bytes are every worker's: they go only after the last has ended.
-  join_all(run);
 }
 
 void run_plain_route(run_t& run, const std::u16string& path) {
@@ -166,6 +164,7 @@ void run_plain_route(run_t& run, const std::u16string& path) {
   const std::uint8_t* bytes = file.bytes().data();
   const int count = static_cast<int>(file.size());
   const bool full = package_is_full(file.bytes());
+  const workers_joined joined{run};
   clear_statuses(run.host.state().list);
   for (std::size_t i = 0; i < run.cameras.size() && !stop_requested(); ++i) {
     ++run.ticked;
@@ -174,7 +173,6 @@ void run_plain_route(run_t& run, const std::u16string& path) {
     else
       start_transfer(run, i, path, bytes, count);
   }
-  join_all(run);
 }
 
 // Steps 3 to 7 of a run; every worker has ended when it returns.

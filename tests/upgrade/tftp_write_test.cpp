@@ -121,8 +121,8 @@ TEST(TftpWrite, ImageGoesOutAsRequestFullBlocksAndAPossiblyEmptyLastBlock) {
   EXPECT_EQ(observer.texts.back(), kTextUpgradeDone);
 }
 
-// The window closes mid-transfer: the transfer gives up and never says the camera was upgraded,
-// although every block the camera got was acknowledged.
+// The window closes mid-transfer: the transfer sends no further block and never says the camera
+// was upgraded, although every block the camera got was acknowledged.
 TEST(TftpWrite, TransferToldToStopEndsFailedNotDone) {
   struct stopping_camera : scripted_camera {
     stop_flag* stop = nullptr;
