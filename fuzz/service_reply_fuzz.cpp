@@ -3,10 +3,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -36,13 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ::close(fds[1]);
 
   if (!mardo::fuzz::feed(data, size, fds)) return 0;
-  std::array<std::uint8_t, kSvcAnswerCapacity> answer{};
-  const int got = receive_service_answer(fds[0], answer);
-  if (got > kSvcAnswerCapacity) std::abort();
-  if (got > 0) {
-    const std::string text = service_answer_text(std::span<const std::uint8_t>(answer.data(), got));
-    json_object old(text);
+  service_reader reader(fds[0]);
+  if (const std::optional<service_answer_t> answer = receive_header_answer(reader)) {
+    if (answer->text.size() > answer->header.payload_length || answer->text.size() > size)
+      std::abort();
+    json_object old(answer->text);
     (void)old.str("InterModel");
+  }
+  while (const std::optional<service_answer_t> answer = reader.next(0)) {
+    if (answer->text.size() > answer->header.payload_length) std::abort();
   }
   ::close(fds[0]);
   ::close(fds[1]);

@@ -74,12 +74,16 @@
 //   svc_header_text (string)       the answer to the four-fragment package header, instead
 //                                  of {"InterModel":"<inter_model>"}
 //   svc_header_error (uint32, 0)   its error word
+//   svc_header_bare (bool, false)  that answer as a bare header, without its text
 //   svc_reset_flag (bool, true)    the restart flag reported after each image
 //   svc_image_error (uint32, 0)    error word of that report even for an intact image (an
 //                                  image whose CRC-32 or length differs from its header
 //                                  entry always gets 1)
 //   svc_finish_after (int, 1)      the status query of an image that reports it finished
 //   svc_status ("answer")          status queries: "answer", "silence" or "error" (error word 1)
+//   svc_status_error_image (int, -1)  the status queries of this image (0-based) get error word 1
+//   svc_split_ms (int, -1)         every answer as two writes: the header, then its text this
+//                                  many ms later (-1: one write)
 //   svc_reset_after (int, -1)      reset the connection after this many pieces of it
 //   svc_after_patch (bool, false)  with "svc": false, start the service svc_restart_ms (2000)
 //                                  after a "patch.bin" came whole by TFTP

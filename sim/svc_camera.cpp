@@ -144,11 +144,16 @@ void on_status(const sim_svc_t& svc, svc_session_t& session, const svc_header_t&
   if (svc.status == svc_status_t::silence) return;
   ++session.polls;
   const bool finished = session.polls >= svc.finish_after;
-  add_text_answer(r, h, svc.status == svc_status_t::error ? 1 : 0,
+  const bool failing =
+      svc.status == svc_status_t::error ||
+      (svc.status_error_image >= 0 &&
+       session.image_index == static_cast<std::size_t>(svc.status_error_image) + 1);
+  add_text_answer(r, h, failing ? 1 : 0,
                   std::string("{\"FinishFlag\":") + (finished ? "1" : "0") + "}");
 }
 
 void on_package_header(const sim_svc_t& svc, const svc_header_t& h, svc_reaction_t& r) {
+  if (svc.header_bare) return add_text_answer(r, h, svc.header_error, "");
   add_text_answer(r, h, svc.header_error,
                   svc.header_text.value_or("{\"InterModel\":\"" + svc.inter_model + "\"}"));
 }

@@ -37,16 +37,21 @@ struct sim_svc_t {
   // The answer to the four-fragment package header (also the older devices' handshake).
   std::optional<std::string> header_text;  // default {"InterModel":"<inter_model>"}
   std::uint32_t header_error = 0;
+  bool header_bare = false;  // that answer as a bare header, without its text
   // After each image.
   bool reset_flag = true;          // the restart flag the camera reports
   std::uint32_t image_error = 0;   // error word of that answer even for an intact image
   // The status queries of each image: the one that reports the finish flag (1: the first).
   int finish_after = 1;
   svc_status_t status = svc_status_t::answer;
+  int status_error_image = -1;     // the status queries of this image (0-based) get error word 1
   int reset_after = -1;            // pieces of a connection after which it is reset
   // The service starts only once a "patch.bin" came by TFTP, this long after it.
   bool after_patch = false;
   int restart_ms = 2000;
+  // Every answer as two writes, the header and then its text this long after (-1: one write),
+  // as a camera whose stack sends them apart.
+  int split_ms = -1;
 };
 
 struct svc_entry_t {

@@ -97,6 +97,7 @@ void tcp_channel::accept_on(int listener, std::size_t camera, service_t service)
     c.camera = camera;
     c.service = service;
     c.peer = format_endpoint(ip, ntohs(from.sin_port));
+    c.serial = ++next_serial_;
     connections_[fd] = std::move(c);
     loop_.add(fd, EPOLLIN, [this, fd](std::uint32_t ev) { on_connection(fd, ev); });
   }
@@ -122,7 +123,7 @@ void tcp_channel::on_connection(int fd, std::uint32_t events) {
       break;
     }
     c.in.insert(c.in.end(), buf, buf + n);
-    if (!serve(c)) {
+    if (!serve(fd, c)) {
       c.close_when_sent = true;
       flush(fd, c);
       return;
@@ -131,7 +132,7 @@ void tcp_channel::on_connection(int fd, std::uint32_t events) {
   flush(fd, c);
 }
 
-bool tcp_channel::serve(connection_t& c) {
+bool tcp_channel::serve(int fd, connection_t& c) {
   sim_camera_t& cam = cameras_[c.camera];
   std::size_t used = 0;
   bool open = true;
@@ -168,7 +169,7 @@ bool tcp_channel::serve(connection_t& c) {
         log(c, r.image_intact ? "svc-image" : "svc-image-bad", "src", be32_bytes(*r.image_crc),
             r.image_length);
       for (const auto& a : r.answers) {
-        c.out.insert(c.out.end(), a.begin(), a.end());
+        queue_svc_answer(fd, c, a);
         log(c, "svc-sent", "dst", a, a.size());
       }
       if (r.reset) {
@@ -180,6 +181,30 @@ bool tcp_channel::serve(connection_t& c) {
   }
   c.in.erase(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(used));
   return open;
+}
+
+void tcp_channel::queue_svc_answer(int fd, connection_t& c, std::span<const std::uint8_t> answer) {
+  const int split_ms = cameras_[c.camera].svc.split_ms;
+  if (c.holding) {
+    c.held.insert(c.held.end(), answer.begin(), answer.end());
+    return;
+  }
+  if (split_ms < 0 || answer.size() <= kSvcHeaderSize) {
+    c.out.insert(c.out.end(), answer.begin(), answer.end());
+    return;
+  }
+  c.out.insert(c.out.end(), answer.begin(), answer.begin() + kSvcHeaderSize);
+  c.held.assign(answer.begin() + kSvcHeaderSize, answer.end());
+  c.holding = true;
+  loop_.after(split_ms, [this, fd, serial = c.serial] {
+    auto it = connections_.find(fd);
+    if (it == connections_.end() || it->second.serial != serial) return;
+    connection_t& later = it->second;
+    later.out.insert(later.out.end(), later.held.begin(), later.held.end());
+    later.held.clear();
+    later.holding = false;
+    flush(fd, later);
+  });
 }
 
 void tcp_channel::flush(int fd, connection_t& c) {
@@ -200,7 +225,7 @@ void tcp_channel::flush(int fd, connection_t& c) {
     if (n < 0) return drop(fd);
     c.out.erase(c.out.begin(), c.out.begin() + n);
   }
-  if (c.close_when_sent) return drop(fd);
+  if (c.close_when_sent && !c.holding) return drop(fd);
   loop_.modify(fd, EPOLLIN);
 }
 

@@ -49,14 +49,20 @@ class tcp_channel {
     bool close_when_sent = false;
     bool reset = false;
     svc_session_t svc;
+    // A split answer's text waits here, and everything after it, until its timer.
+    std::vector<std::uint8_t> held;
+    bool holding = false;
+    std::uint64_t serial = 0;  // tells a timer's connection from a later one on the same fd
   };
 
   bool open_service(service_t service, std::string* error);
   void accept_on(int listener, std::size_t camera, service_t service);
   void on_connection(int fd, std::uint32_t events);
   // Takes every whole message at the front of the input; false when the camera hangs up.
-  bool serve(connection_t& c);
+  bool serve(int fd, connection_t& c);
   void flush(int fd, connection_t& c);
+  // Queues an answer of the upgrade service, split in two writes when the camera does that.
+  void queue_svc_answer(int fd, connection_t& c, std::span<const std::uint8_t> answer);
   void drop(int fd);
   void log(const connection_t& c, const char* channel, const char* peer_key,
            std::span<const std::uint8_t> bytes, std::size_t wire_len);
@@ -69,6 +75,7 @@ class tcp_channel {
   std::vector<int> cmd_listeners_;
   std::vector<int> svc_listeners_;
   std::map<int, connection_t> connections_;
+  std::uint64_t next_serial_ = 0;
 };
 
 }  // namespace mardo::sim

@@ -1,5 +1,6 @@
 #include "net/command_port.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,9 +53,11 @@ std::optional<std::uint32_t> cmd_reply_body_size(const cmd_header_t& reply,
                                                  std::uint32_t expected_reply,
                                                  std::size_t capacity) {
   if (reply.command != expected_reply) return std::nullopt;
-  // A length below the header or above what the buffer holds is not trusted.
-  if (reply.length < kCmdHeaderSize || reply.length - kCmdHeaderSize > capacity) return std::nullopt;
-  return reply.length - kCmdHeaderSize;
+  // A length below the header is not trusted; a body longer than the buffer is read as far
+  // as the buffer goes.
+  if (reply.length < kCmdHeaderSize) return std::nullopt;
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(reply.length - kCmdHeaderSize, capacity));
 }
 
 int send_command_with_reply(const char* address, int timeout_ms,

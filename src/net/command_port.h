@@ -29,14 +29,14 @@ void encode_cmd_header(const cmd_header_t& header, std::span<std::uint8_t, kCmdH
 // The header at the start of bytes, or nothing when fewer than 32 came.
 std::optional<cmd_header_t> decode_cmd_header(std::span<const std::uint8_t> bytes);
 
-// Size of the body that a reply header announces, when it has the expected code and the body
-// fits capacity bytes; nothing for a header that cannot be trusted.
+// Bytes of the body to read after a reply header with the expected code: what it announces,
+// at most capacity; nothing for a header that cannot be trusted.
 std::optional<std::uint32_t> cmd_reply_body_size(const cmd_header_t& reply,
                                                  std::uint32_t expected_reply,
                                                  std::size_t capacity);
 
 // Body bytes received into reply (never more than its size), or 0 on failure. A reply whose
-// length is below 32 or whose body would not fit the buffer is refused.
+// length is below 32 is refused; a longer body is read as far as the buffer goes.
 int send_command_with_reply(const char* address, int timeout_ms,
                             std::span<const std::uint8_t> payload, std::uint32_t command,
                             std::uint32_t expected_reply, std::span<std::uint8_t> reply,

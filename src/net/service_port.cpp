@@ -1,5 +1,6 @@
 #include "net/service_port.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string_view>
@@ -9,26 +10,15 @@
 #include "net/byte_view.h"
 #include "net/json_object.h"
 #include "net/sockets.h"
+#include "net/tick.h"
 
 namespace mardo {
 namespace {
 
 constexpr std::string_view kGetDevParam = R"({"cmd":"getDevParam"})";
 
-std::optional<svc_header_t> receive_header(int sock, int timeout_ms) {
-  std::uint8_t bytes[kSvcHeaderSize];
-  if (recv_exact(sock, bytes, kSvcHeaderSize, timeout_ms) != kSvcHeaderSize) return std::nullopt;
-  return decode_svc_header(bytes);
-}
-
-// Payload text up to its first NUL.
-void append_text(std::string& reply, const std::vector<char>& payload) {
-  const void* nul = std::memchr(payload.data(), 0, payload.size());
-  const std::size_t len =
-      nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - payload.data())
-          : payload.size();
-  reply.append(payload.data(), len);
-}
+constexpr int kHeaderAnswerTries = 3;
+constexpr std::size_t kReadChunk = 4096;
 
 }  // namespace
 
@@ -104,34 +94,40 @@ bool send_upgrade_header(int sock, std::span<const std::uint8_t, kDeviceParamBlo
   return true;
 }
 
-int receive_service_answer(int sock, std::span<std::uint8_t, kSvcAnswerCapacity> answer) {
-  // A header and its text may come in separate reads; later reads add to the earlier ones
-  // so the text still starts 32 bytes into the answer.
-  int got = 0;
-  int last = 0;
-  for (int tries = 0; tries < 3 && got <= kSvcHeaderSize; ++tries) {
-    last = recv_some(sock, answer.data() + got, kSvcAnswerCapacity - got, kSvcTimeoutMs);
-    if (last < 1) break;
-    got += last;
+std::optional<service_answer_t> service_reader::next(int timeout_ms) {
+  const std::uint64_t deadline = tick_ms() + static_cast<std::uint64_t>(std::max(timeout_ms, 0));
+  std::uint8_t chunk[kReadChunk];
+  while (!broken_) {
+    if (const auto h = decode_svc_header(pending_)) {
+      // A stated length no camera sends would have us wait for, and keep, what never comes.
+      if (h->payload_length > kSvcMaxReplyPayload) break;
+      const std::size_t whole = kSvcHeaderSize + std::size_t{h->payload_length};
+      if (pending_.size() >= whole) {
+        byte_reader in(std::span<const std::uint8_t>(pending_).first(whole));
+        in.seek(kSvcHeaderSize);
+        service_answer_t answer{*h, std::string(in.cstr())};
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(whole));
+        return answer;
+      }
+    }
+    const std::uint64_t now = tick_ms();
+    if (now >= deadline) return std::nullopt;
+    const int got =
+        recv_some(sock_, chunk, static_cast<int>(sizeof chunk), static_cast<int>(deadline - now));
+    if (got == 0) return std::nullopt;
+    if (got < 0) break;
+    pending_.insert(pending_.end(), chunk, chunk + got);
   }
-  return got > 0 ? got : last;
+  broken_ = true;
+  return std::nullopt;
 }
 
-std::string service_answer_text(std::span<const std::uint8_t> answer) {
-  if (answer.size() <= kSvcHeaderSize) return {};
-  byte_reader in(answer);
-  in.seek(kSvcHeaderSize);
-  return std::string(in.cstr());
-}
-
-service_answer_t parse_service_answer(std::span<const std::uint8_t> answer) {
-  service_answer_t a;
-  if (auto h = decode_svc_header(answer)) {
-    a.error = h->error;
-    a.payload_length = h->payload_length;
+std::optional<service_answer_t> receive_header_answer(service_reader& reader) {
+  for (int t = 0; t < kHeaderAnswerTries && !reader.broken(); ++t) {
+    std::optional<service_answer_t> answer = reader.next(kSvcTimeoutMs);
+    if (answer && (answer->header.payload_length != 0 || answer->header.error != 0)) return answer;
   }
-  a.text = service_answer_text(answer);
-  return a;
+  return std::nullopt;
 }
 
 int send_json_request(int sock, std::uint32_t command, std::span<const char> json,
@@ -152,26 +148,17 @@ int send_json_request(int sock, std::uint32_t command, std::span<const char> jso
     if (send_all(sock, message, kSvcHeaderSize + size, timeout_ms) < 1) return -1;
   }
 
-  auto header = receive_header(sock, timeout_ms);
+  service_reader reader(sock);
   bool failed = false;
-  std::vector<char> payload;
-  for (std::uint32_t taken = 0; header; ++taken) {
-    if (header->payload_length == 0 || header->index != taken ||
-        header->payload_length > kSvcMaxReplyPayload)
-      return -1;
-    if (header->error != 0) failed = true;
-    payload.resize(header->payload_length);
-    const int want = static_cast<int>(payload.size());
-    const int got = recv_exact(sock, payload.data(), want, timeout_ms);
-    if (got < 0) return -1;
-    // What came before a time-out is still the camera's text; nothing past it is read.
-    payload.resize(static_cast<std::size_t>(got));
-    append_text(reply, payload);
-    if (got < want) return -1;
-    if (header->position == kSvcLast || header->position == kSvcOnly) return failed ? -1 : 0;
-    header = receive_header(sock, timeout_ms);
+  for (std::uint32_t taken = 0;; ++taken) {
+    const std::optional<service_answer_t> answer = reader.next(timeout_ms);
+    if (!answer) return -1;
+    const svc_header_t& h = answer->header;
+    if (h.payload_length == 0 || h.index != taken) return -1;
+    if (h.error != 0) failed = true;
+    reply += answer->text;
+    if (h.position == kSvcLast || h.position == kSvcOnly) return failed ? -1 : 0;
   }
-  return -1;
 }
 
 int query_device_param(const char* address, std::uint16_t port,
@@ -191,11 +178,10 @@ int query_device_param(const char* address, std::uint16_t port,
   // Cameras of an older service answer only the upgrade header.
   socket_handle conn(connect_to_host(address, port, kSvcTimeoutMs));
   if (conn.fd() < 0 || !send_upgrade_header(conn.fd(), block, true)) return 0;
-  std::uint8_t answer[kSvcAnswerCapacity];
-  const int got = receive_service_answer(conn.fd(), answer);
-  if (got < 1) return 0;
-  const json_object reply(service_answer_text(std::span<const std::uint8_t>(answer, got)));
-  return reply.str("InterModel").empty() ? 0 : 1;
+  service_reader reader(conn.fd());
+  const std::optional<service_answer_t> answer = receive_header_answer(reader);
+  if (!answer) return 0;
+  return json_object(answer->text).str("InterModel").empty() ? 0 : 1;
 }
 
 }  // namespace mardo

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace mardo {
 
@@ -23,7 +24,6 @@ inline constexpr std::uint32_t kSvcOnly = 3;
 inline constexpr int kSvcJsonFragment = 992;
 inline constexpr int kSvcPiece = 1024;
 inline constexpr int kSvcTimeoutMs = 3000;
-inline constexpr int kSvcAnswerCapacity = 256;
 inline constexpr int kDeviceParamBlockSize = 4096;
 // No reply fragment of a camera comes near this; a larger stated length is a broken peer.
 inline constexpr std::uint32_t kSvcMaxReplyPayload = 65536;
@@ -53,20 +53,32 @@ bool send_service_message(int sock, std::span<const std::uint8_t> message, bool 
 // The four 1056-byte messages (command 10001) that carry a 4096-byte block.
 bool send_upgrade_header(int sock, std::span<const std::uint8_t, kDeviceParamBlockSize> block,
                          bool paced = false);
-// An answer of up to 256 bytes, gathered over up to three reads while 32 bytes or fewer have
-// come. Bytes received, or the last read's failure (< 1) when nothing came.
-int receive_service_answer(int sock, std::span<std::uint8_t, kSvcAnswerCapacity> answer);
-// The JSON text behind the header of an answer; empty when the answer has no body.
-std::string service_answer_text(std::span<const std::uint8_t> answer);
-
-// What the upgrade route reads of an answer: two words of its header and its text. An answer
-// shorter than a header has neither (the words read 0), and nothing is read past what came.
+// An answer of the service: its header and its text (the payload up to its first NUL).
 struct service_answer_t {
-  std::uint32_t error = 0;
-  std::uint32_t payload_length = 0;
+  svc_header_t header;
   std::string text;
 };
-service_answer_t parse_service_answer(std::span<const std::uint8_t> answer);
+
+// Every answer off one connection, whole: the 32-byte header and the payload_length bytes it
+// gives, gathered over as many reads as they take. Bytes of an answer that is not yet whole
+// stay for the next call, so a text that comes late is never read as a header.
+class service_reader {
+ public:
+  explicit service_reader(int sock) : sock_(sock) {}
+  // The next whole answer; none when timeout_ms from the call ran out first, or when the
+  // connection failed (then broken()).
+  std::optional<service_answer_t> next(int timeout_ms);
+  bool broken() const { return broken_; }
+
+ private:
+  int sock_;
+  std::vector<std::uint8_t> pending_;
+  bool broken_ = false;
+};
+
+// The answer to the four-fragment package header: up to three waits of 3000 ms for an answer
+// that carries a text or an error word. A bare header, or part of one, accepts nothing.
+std::optional<service_answer_t> receive_header_answer(service_reader& reader);
 
 // One JSON command in fragments of 992 bytes; reply fragments are appended to reply in
 // order. 0 when a whole reply without an error word came, else -1.

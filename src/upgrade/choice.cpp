@@ -65,16 +65,22 @@ package_choice_t choose_zip_slot(const zip_package_t& archive, std::string_view 
   std::vector<candidate_image_t> images;
   for (std::size_t k = 0; k < archive.slots.size(); ++k) {
     const zip_slot_t& slot = archive.slots[k];
-    if (!slot.usable()) continue;
+    if (!slot.candidate()) continue;
     slot_of.push_back(k);
-    images.push_back({slot.name, slot.count});
+    images.push_back({slot.name, 1});
   }
   const image_choice_t chosen = select_image(description, images);
   if (chosen.kind != image_choice_kind_t::selected) return outcome(chosen.kind);
   package_choice_t choice;
-  choice.kind = chosen.kind;
   choice.index = slot_of[chosen.index];
-  choice.text = archive.slots[choice.index].name;
+  const zip_slot_t& slot = archive.slots[choice.index];
+  if (slot.usable()) {
+    choice.kind = chosen.kind;
+    choice.text = slot.name;
+  } else {
+    choice.kind = image_choice_kind_t::check_failed;
+    choice.text = slot.name + " " + std::string(slot.fault());
+  }
   return choice;
 }
 

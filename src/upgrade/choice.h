@@ -26,8 +26,8 @@ struct package_choice_t {
 package_choice_t choose_package_image(std::span<const std::uint8_t> package,
                                       std::string_view description);
 
-// Over the usable slots of an archive, by member name; the text of a selection is the member
-// name.
+// Over the named members of an archive, by member name; the text of a selection is the member
+// name. A chosen member that cannot be sent is a failed check whose text says why.
 package_choice_t choose_zip_slot(const zip_package_t& archive, std::string_view description);
 
 }  // namespace mardo

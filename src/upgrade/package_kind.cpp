@@ -2,17 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 
 namespace mardo {
-namespace {
-
-constexpr std::size_t kChunk = 65536;
-
-}  // namespace
-
 package_route_t package_route_of(std::string_view path) {
   const std::size_t dot = path.rfind('.');
   if (dot == std::string_view::npos) return package_route_t::plain;
@@ -29,30 +24,19 @@ bool read_plain_package(const std::string& path, file_bytes_t& out) {
   };
   std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "rb"));
   if (!file) return false;
+  // Sized before anything is read: a device or a pipe has no end to read to, and a file past
+  // the bound could never be sent.
   struct stat st {};
-  // The size the file has now, plus a chunk's room; a file that is not a regular one (or
-  // grows meanwhile) is read on in chunks.
-  const bool sized = fstat(fileno(file.get()), &st) == 0 && S_ISREG(st.st_mode);
-  std::size_t capacity = sized ? static_cast<std::size_t>(st.st_size) + kChunk : kChunk;
-  if (sized && static_cast<std::uint64_t>(st.st_size) > SIZE_MAX - kChunk) return false;
+  if (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+      static_cast<std::uint64_t>(st.st_size) > kMaxPlainPackage)
+    return false;
+  const auto size = static_cast<std::size_t>(st.st_size);
   std::unique_ptr<std::uint8_t, file_bytes_t::free_bytes> buffer(
-      static_cast<std::uint8_t*>(std::malloc(capacity)));
+      static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(size, 1))));
   if (!buffer) return false;
-  std::size_t size = 0;
-  for (;;) {
-    if (capacity - size < kChunk) {
-      if (capacity > SIZE_MAX / 2) return false;
-      auto* grown = static_cast<std::uint8_t*>(std::realloc(buffer.get(), capacity * 2));
-      if (!grown) return false;
-      buffer.release();
-      buffer.reset(grown);
-      capacity *= 2;
-    }
-    const std::size_t n = std::fread(buffer.get() + size, 1, kChunk, file.get());
-    size += n;
-    if (n < kChunk) break;
-  }
-  if (std::ferror(file.get()) != 0) return false;
+  // A file that shrank meanwhile reads short and fails; one that grew is read as it was sized.
+  if (std::fread(buffer.get(), 1, size, file.get()) != size || std::ferror(file.get()) != 0)
+    return false;
   out.data_ = std::move(buffer);
   out.size_ = size;
   return true;

@@ -35,8 +35,11 @@ class file_bytes_t {
   std::size_t size_ = 0;
 };
 
-// Reads the whole file at path. False (and out empty) when it cannot be opened or read, or
-// its buffer cannot be reserved.
+// The transfers count a package's bytes in an int.
+inline constexpr std::uint64_t kMaxPlainPackage = 0x7FFFFFFF;
+
+// Reads the whole file at path. False (and out empty) when it cannot be opened or read, is not
+// a regular file, is larger than kMaxPlainPackage, or its buffer cannot be reserved.
 bool read_plain_package(const std::string& path, file_bytes_t& out);
 
 }  // namespace mardo

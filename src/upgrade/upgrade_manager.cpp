@@ -151,7 +151,7 @@ void run_zip_route(run_t& run, const std::u16string& path) {
       continue;
     }
     const zip_slot_t& slot = archive.slots[choice.index];
-    if (slot.count <= 0) continue;
+    if (!slot.usable()) continue;
     show_status(state, camera, slot.name);
     start_transfer(run, i, wide_string(slot.name), slot.data.get(), static_cast<int>(slot.count));
   }
@@ -159,8 +159,7 @@ void run_zip_route(run_t& run, const std::u16string& path) {
 
 void run_plain_route(run_t& run, const std::u16string& path) {
   file_bytes_t file;
-  // The tasks count bytes in an int.
-  if (!read_plain_package(ansi_string(path), file) || file.size() > INT32_MAX) return;
+  if (!read_plain_package(ansi_string(path), file)) return;
   const std::uint8_t* bytes = file.bytes().data();
   const int count = static_cast<int>(file.size());
   const bool full = package_is_full(file.bytes());

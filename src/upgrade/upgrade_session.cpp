@@ -39,11 +39,6 @@ void show(const upgrade_task_t& task, std::string_view text) {
   show_status(task.owner->state(), task.camera, text);
 }
 
-// An answer as the route reads it, from the bytes a receive gave (nothing when it failed).
-service_answer_t read_answer(std::span<const std::uint8_t> bytes, int got) {
-  return got > 0 ? parse_service_answer(bytes.first(static_cast<std::size_t>(got))) : service_answer_t{};
-}
-
 svc_header_t route_header(int sock, std::uint32_t kind, std::uint32_t command) {
   svc_header_t h;
   h.kind = kind;
@@ -65,51 +60,67 @@ void add_piece(int sock, int j, int pieces, std::span<const std::uint8_t> piece,
   std::copy(piece.begin(), piece.end(), out.begin() + static_cast<std::ptrdiff_t>(at + kSvcHeaderSize));
 }
 
-// The answer after an image: up to `tries` reads until one carries the restart flag member.
-std::optional<service_answer_t> wait_restart_answer(int sock, const session_timing_t& timing) {
-  std::array<std::uint8_t, kSvcAnswerCapacity> buf{};
-  for (int t = 0; t < timing.restart_tries; ++t) {
-    const int got = recv_some(sock, buf.data(), kSvcAnswerCapacity, kSvcTimeoutMs);
-    service_answer_t a = read_answer(buf, got);
-    if (got > 0 && a.text.find(kResetMember) != std::string::npos) return a;
+// The answer after an image: up to `tries` waits until one carries the restart flag member.
+std::optional<service_answer_t> wait_restart_answer(service_reader& reader,
+                                                    const session_timing_t& timing) {
+  for (int t = 0; t < timing.restart_tries && !reader.broken(); ++t) {
+    std::optional<service_answer_t> a = reader.next(kSvcTimeoutMs);
+    if (a && a->text.find(kResetMember) != std::string::npos) return a;
     pause_ms(timing.poll_pause_ms);
   }
   return std::nullopt;
 }
 
-// Status rounds until the finish flag, a failure or the deadline; shows what each gives.
-void poll_status(const upgrade_task_t& task, int sock, bool last_entry, bool reset_flag,
-                 const std::string& progress_text, const session_timing_t& timing) {
-  const std::uint64_t deadline = tick_ms() + static_cast<std::uint64_t>(timing.status_deadline_ms);
+// The status request goes out whole: a send cut short goes on from where it stopped, since
+// starting it again would leave the camera a broken message in its stream.
+bool send_status_request(int sock, const session_timing_t& timing) {
   std::array<std::uint8_t, kSvcHeaderSize> request{};
   svc_header_t h = route_header(sock, 3, kSvcStatusQuery);
   h.position = kSvcOnly;
   encode_svc_header(h, request);
-  std::array<std::uint8_t, kSvcAnswerCapacity> buf{};
+  std::size_t sent = 0;
+  for (int t = 0; t < kStatusSendTries; ++t) {
+    std::size_t now = 0;
+    if (send_service_message(sock, std::span(request).subspan(sent), false, &now)) return true;
+    sent += now;
+    pause_ms(timing.poll_pause_ms);
+  }
+  return false;
+}
+
+// Status rounds until the finish flag, a failure or the deadline; shows what each gives.
+// The failure text it showed, or empty when the image finished.
+std::string poll_status(const upgrade_task_t& task, service_reader& reader, int sock,
+                        bool last_entry, bool reset_flag, const std::string& progress_text,
+                        const session_timing_t& timing) {
+  const std::uint64_t deadline = tick_ms() + static_cast<std::uint64_t>(timing.status_deadline_ms);
+  auto fail = [&task](const char* text) {
+    show(task, text);
+    return std::string(text);
+  };
   for (;;) {
     pause_ms(timing.poll_pause_ms);
-    bool sent = false;
-    for (int t = 0; t < kStatusSendTries && !sent; ++t) {
-      sent = send_all(sock, request.data(), kSvcHeaderSize, kSvcTimeoutMs) == kSvcHeaderSize;
-      if (!sent) pause_ms(timing.poll_pause_ms);
+    if (!send_status_request(sock, timing)) return fail(kTextStatusRequestFailed);
+    std::optional<service_answer_t> a;
+    for (int t = 0; t < kStatusReceiveTries && !a && !reader.broken(); ++t) {
+      a = reader.next(kSvcTimeoutMs);
+      if (!a) pause_ms(timing.poll_pause_ms);
     }
-    if (!sent) return show(task, kTextStatusRequestFailed);
-    int got = 0;
-    for (int t = 0; t < kStatusReceiveTries && got < 1; ++t) {
-      got = recv_some(sock, buf.data(), kSvcAnswerCapacity, kSvcTimeoutMs);
-      if (got < 1) pause_ms(timing.poll_pause_ms);
-    }
-    const service_answer_t a = read_answer(buf, got);
-    if (got < 1 || a.error != 0) return show(task, kTextStatusAnswerFailed);
-    if (a.payload_length != 0) {
-      if (a.text.find(kFinishSet) != std::string::npos) {
+    if (!a || a->header.error != 0) return fail(kTextStatusAnswerFailed);
+    if (a->header.payload_length != 0) {
+      if (a->text.find(kFinishSet) != std::string::npos) {
         if (last_entry) show(task, reset_flag ? kTextUpgradeDone : kTextUpdated);
-        return;
+        return {};
       }
       show(task, progress_text);
     }
-    if (tick_ms() >= deadline) return show(task, kTextStatusTimeout);
+    if (tick_ms() >= deadline) return fail(kTextStatusTimeout);
   }
+}
+
+std::string updating_text(int i, int count, const std::string& name) {
+  return std::string(kTextUpdating) + " (" + std::to_string(i + 1) + "/" + std::to_string(count) +
+         ") " + name;
 }
 
 void run_service_route(upgrade_task_t& task, const std::string& address,
@@ -120,14 +131,15 @@ void run_service_route(upgrade_task_t& task, const std::string& address,
   if (sock < 0) return show(task, kTextServiceConnectFailed);
   if (!send_upgrade_header(sock, package.first<kDeviceParamBlockSize>()))
     return show(task, kTextHeaderSendFailed);
-  std::array<std::uint8_t, kSvcAnswerCapacity> buf{};
-  const int got = receive_service_answer(sock, buf);
-  if (got < 1) return show(task, kTextHeaderAnswerFailed);
-  if (read_answer(buf, got).error != 0) return show(task, kTextHeaderRejected);
+  service_reader reader(sock);
+  const std::optional<service_answer_t> accepted = receive_header_answer(reader);
+  if (!accepted) return show(task, kTextHeaderAnswerFailed);
+  if (accepted->header.error != 0) return show(task, kTextHeaderRejected);
 
   const int count = static_cast<int>(check.new_count);
   int last_shown = -1;
   bool go_on = true;
+  std::string earlier_failure;
   std::vector<std::uint8_t> batch;
   for (int i = 0; i < count; ++i) {
     const std::optional<package_entry_t> entry = entry_at(package, static_cast<std::uint32_t>(i));
@@ -137,6 +149,7 @@ void run_service_route(upgrade_task_t& task, const std::string& address,
     if (entry->image_length == 0) {
       show(task, name + " " + kTextEmptyImage);
       go_on = false;
+      if (earlier_failure.empty()) earlier_failure = name + " " + kTextEmptyImage;
       continue;
     }
     const std::span<const std::uint8_t> image = *image_of(package, *entry);
@@ -166,14 +179,19 @@ void run_service_route(upgrade_task_t& task, const std::string& address,
       }
       first = last + 1;
     }
-    if (!go_on) return;
-    const std::optional<service_answer_t> restart = wait_restart_answer(sock, timing);
-    if (!restart || restart->error != 0) return show(task, kTextRestartQueryFailed);
+    // The route ends here; its last word is the empty image, not the last progress.
+    if (!go_on) return show(task, earlier_failure);
+    const std::optional<service_answer_t> restart = wait_restart_answer(reader, timing);
+    if (!restart || restart->header.error != 0) return show(task, kTextRestartQueryFailed);
     const bool reset_flag = restart->text.find(kResetSet) != std::string::npos;
-    poll_status(task, sock, i == count - 1, reset_flag,
-                std::string(kTextUpdating) + " (" + std::to_string(i + 1) + "/" +
-                    std::to_string(count) + ") " + name,
-                timing);
+    // The entries after a failed one are still sent, but the camera's last word is the
+    // failure: a later image's success must not read as the whole upgrade's.
+    const bool last = i == count - 1;
+    const bool show_done = last && earlier_failure.empty();
+    const std::string failure = poll_status(task, reader, sock, show_done, reset_flag,
+                                            updating_text(i, count, name), timing);
+    if (earlier_failure.empty()) earlier_failure = failure;
+    if (last && failure.empty() && !show_done) show(task, earlier_failure);
   }
 }
 

@@ -87,6 +87,13 @@ void read_slot(zip_t* archive, zip_uint64_t k, zip_slot_t& slot) {
   std::string_view name(st.name);
   name = name.substr(0, kZipNameMax);
   if (attributes == kZipDirectoryAttributes || skipped_by_name(name)) return;
+  // Too large for a slot: no part of it could be sent, so none of it is read.
+  if (st.size > kZipSlotCapacity) {
+    slot.name = std::string(name);
+    slot.size = st.size;
+    slot.too_large = true;
+    return;
+  }
 
   // An encrypted member opened without a password cannot be read: libzip refuses the open,
   // where the first read would only have come up short. Either way the member is then
@@ -95,8 +102,7 @@ void read_slot(zip_t* archive, zip_uint64_t k, zip_slot_t& slot) {
   if (!file && zip_error_code_zip(zip_get_error(archive)) != ZIP_ER_NOPASSWD) return;
   zip_error_clear(archive);
 
-  const std::size_t capacity =
-      static_cast<std::size_t>(std::min<zip_uint64_t>(st.size, kZipSlotCapacity));
+  const auto capacity = static_cast<std::size_t>(st.size);
   auto* buffer = static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(capacity, 1)));
   if (buffer == nullptr) return;
   slot.data.reset(buffer);

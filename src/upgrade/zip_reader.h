@@ -24,6 +24,10 @@ inline constexpr std::uint32_t kZipDirectoryAttributes = 0x10;
 
 inline constexpr std::string_view kTextZipOpenFailed = "打开压缩包文件失败";
 inline constexpr std::string_view kTextZipInfoFailed = "获取压缩包文件信息失败";
+// Why a member cannot be sent, shown after its name ("%s %s").
+inline constexpr std::string_view kTextMemberTooLarge = "大于128MB，无法使用";
+inline constexpr std::string_view kTextMemberSizeMismatch = "大小与压缩包记录不符，无法使用";
+inline constexpr std::string_view kTextMemberUnreadable = "读取失败，无法使用";
 
 struct zip_slot_t {
   struct free_bytes {
@@ -37,15 +41,25 @@ struct zip_slot_t {
   std::uint64_t size = 0;        // the uncompressed size the archive declares
   bool password_tried = false;   // the first read fell short, so the member was reopened
   bool password_opened = false;  // ... and the open with the stored password succeeded
-  bool overrun = false;          // the data went on past the declared size or 128 MiB
+  bool overrun = false;          // the data went on past the declared size
+  bool too_large = false;        // declared past 128 MiB: named, never read
 
   bool taken() const { return data != nullptr; }
-  // A slot takes part in the image selection when it has bytes, a name and a count other
-  // than 0; it is sent only when its count is above 0.
-  bool usable() const { return taken() && !name.empty() && count != 0; }
   // All the member's bytes, exactly as declared.
   bool complete() const {
     return taken() && !overrun && count >= 0 && std::uint64_t(count) == size;
+  }
+  // A member that may be sent: every byte it declares, and at least one. A member cut short,
+  // running long or too large for a slot would reach the camera as a truncated image.
+  bool usable() const { return complete() && count > 0 && !name.empty(); }
+  // A named member the image selection looks at: a usable one, or one that cannot be used
+  // and, when chosen, says why.
+  bool candidate() const { return !name.empty() && (too_large || (taken() && count != 0)); }
+  // Why a candidate cannot be sent; empty when it is usable.
+  std::string_view fault() const {
+    if (usable()) return {};
+    if (too_large) return kTextMemberTooLarge;
+    return count < 0 ? kTextMemberUnreadable : kTextMemberSizeMismatch;
   }
   std::span<const std::uint8_t> bytes() const {
     return {data.get(), count > 0 ? static_cast<std::size_t>(count) : 0};

@@ -132,6 +132,12 @@ TEST(UpgradeSessionLab, ServiceRouteOutcomes) {
       {"status_never_finishes", R"("svc_finish_after":1000000)", {"等待相机更新状态超时"}, 2},
       {"image_answer_error", R"("svc_image_error":5)", {"查询相机重启状态失败"}, 1},
       {"header_rejected", R"("svc_header_error":1)", {"包头数据校验回应失败，请检查升级包是否正确"}, 0},
+      // Each answer's header and text written apart are read as one answer.
+      {"answers_split_in_two_writes", R"("svc_split_ms":100)", {"升级成功，相机即将重启！"}, 2},
+      // A bare header accepts nothing: no image goes out.
+      {"bare_header_answer", R"("svc_header_bare":true)", {"包头数据应答失败"}, 0},
+      // The last image's success does not hide the first one's failure.
+      {"status_error_on_image_0_of_2", R"("svc_status_error_image":0)", {"获取升级状态失败"}, 2},
   };
   lab::lab_config_t cfg;
   for (const auto& row : rows) cfg.cameras.push_back({.extra_json = row.behaviour});

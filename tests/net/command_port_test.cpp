@@ -43,7 +43,7 @@ TEST(CommandPort, ReplyBodyIsTakenOnlyWhenItsHeaderCanBeTrusted) {
       {"body_of_ten", 42, kCmdQueryProductModelReply, 10, 10},
       {"body_filling_the_buffer", 32 + 256, kCmdQueryProductModelReply, 256, 256},
       {"other_reply_code", 42, kCmdPrepareTransferReply, 10, 0},
-      {"length_past_the_buffer", 32 + 257, kCmdQueryProductModelReply, 257, 0},
+      {"length_past_the_buffer_reads_what_fits", 32 + 257, kCmdQueryProductModelReply, 257, 256},
       {"length_below_the_header", 20, kCmdQueryProductModelReply, 0, 0},
   };
   for (const auto& row : rows) {

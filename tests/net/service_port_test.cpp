@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <array>
 #include <cstring>
 #include <vector>
 #include <string>
+#include <thread>
 
 #include "net/byte_view.h"
 #include "net/script_server.h"
@@ -53,22 +57,70 @@ std::vector<Fragment> read_request(int fd) {
   }
 }
 
-TEST(ServicePort, AnswerShorterThanAHeaderHasNoErrorWordAndNoText) {
-  std::vector<std::uint8_t> answer(40, 0);
-  answer[24] = 7;  // error word
-  answer[28] = 8;  // payload length
-  std::memcpy(answer.data() + 32, "{\"a\":1}", 7);
-  struct row_t {
-    std::size_t got;
-    std::uint32_t error, payload_length;
-    std::string text;
+std::vector<std::uint8_t> answer_bytes(const std::string& text, std::uint32_t error = 0,
+                                       std::uint32_t stated_length = 0) {
+  return reply_fragment(kSvcOnly, 0, text, error, stated_length);
+}
+
+// However a camera cuts its writes, each answer is read whole, and only a whole answer with a
+// text or an error word answers the package header.
+TEST(ServicePort, AnswersAreReadWholeHoweverTheCameraCutsItsWrites) {
+  using bytes = std::vector<std::uint8_t>;
+  const bytes a = answer_bytes(R"({"ResetFlag":1})");
+  const bytes b = answer_bytes(R"({"FinishFlag":1})");
+  const bytes bare = answer_bytes("");
+  const bytes rejected = answer_bytes("", 3);
+  bytes both = a;
+  both.insert(both.end(), b.begin(), b.end());
+  std::vector<bytes> one_byte_each;
+  for (std::uint8_t byte : a) one_byte_each.push_back({byte});
+  struct Row {
+    const char* name;
+    std::vector<bytes> writes;  // each a write of its own, 20 ms apart; then the camera closes
+    std::vector<std::string> texts;  // the answers read, in order
+    const char* header_answer;       // what answers the package header; null: nothing
+  } rows[] = {
+      {"header_and_text_apart", {bytes(a.begin(), a.begin() + 32), bytes(a.begin() + 32, a.end())},
+       {R"({"ResetFlag":1})"}, R"({"ResetFlag":1})"},
+      {"a_byte_at_a_time", one_byte_each, {R"({"ResetFlag":1})"}, R"({"ResetFlag":1})"},
+      {"two_answers_in_one_write", {both}, {R"({"ResetFlag":1})", R"({"FinishFlag":1})"},
+       R"({"ResetFlag":1})"},
+      {"bare_header_accepts_nothing", {bare}, {""}, nullptr},
+      {"bare_header_then_an_answer", {bare, a}, {"", R"({"ResetFlag":1})"}, R"({"ResetFlag":1})"},
+      {"error_word_without_text_rejects", {rejected}, {""}, ""},
+      {"less_than_a_header", {bytes(a.begin(), a.begin() + 20)}, {}, nullptr},
+      {"text_cut_short", {bytes(a.begin(), a.end() - 1)}, {}, nullptr},
+      {"stated_length_past_any_answer", {answer_bytes("{}", 0, 0x7FFFFFFF)}, {}, nullptr},
   };
-  for (const row_t& r : {row_t{10, 0, 0, ""}, row_t{31, 0, 0, ""}, row_t{32, 7, 8, ""},
-                         row_t{36, 7, 8, "{\"a\""}, row_t{40, 7, 8, "{\"a\":1}"}}) {
-    const service_answer_t a = parse_service_answer(std::span(answer).first(r.got));
-    EXPECT_EQ(a.error, r.error) << r.got;
-    EXPECT_EQ(a.payload_length, r.payload_length) << r.got;
-    EXPECT_EQ(a.text, r.text) << r.got;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    for (const bool header_answer : {false, true}) {
+      int fds[2];
+      ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+      std::thread camera([&] {
+        for (const bytes& w : row.writes) {
+          send_bytes(fds[1], w);
+          usleep(20 * 1000);
+        }
+        ::shutdown(fds[1], SHUT_WR);
+      });
+      service_reader reader(fds[0]);
+      if (header_answer) {
+        const std::optional<service_answer_t> got = receive_header_answer(reader);
+        EXPECT_EQ(got.has_value(), row.header_answer != nullptr);
+        if (got && row.header_answer) {
+          EXPECT_EQ(got->text, row.header_answer);
+        }
+      } else {
+        std::vector<std::string> texts;
+        while (const std::optional<service_answer_t> got = reader.next(1000)) texts.push_back(got->text);
+        EXPECT_EQ(texts, row.texts);
+        EXPECT_TRUE(reader.broken());
+      }
+      camera.join();
+      ::close(fds[0]);
+      ::close(fds[1]);
+    }
   }
 }
 
@@ -144,6 +196,7 @@ TEST(ServicePort, ReplyFragmentsAreJoinedInOrderAndABadOneEndsTheExchange) {
 std::vector<std::uint8_t> old_answer(const std::string& text) {
   std::vector<std::uint8_t> bytes(kSvcHeaderSize, 0);
   put_le32(bytes.data(), kSvcMagic);
+  put_le32(bytes.data() + 28, static_cast<std::uint32_t>(text.size()));
   bytes.insert(bytes.end(), text.begin(), text.end());
   return bytes;
 }
@@ -159,6 +212,7 @@ TEST(ServicePort, DeviceParamQueryFallsBackToTheUpgradeHeaderHandshake) {
   const std::string no_extern =
       R"({"cmd":"getDevParamRsp","errMsg":"noerror","interModel":"IM1","externModel":""})";
   using bytes = std::vector<std::uint8_t>;
+  const bytes split = old_answer(R"({"InterModel":"X"})");
   struct Row {
     const char* name;
     std::vector<bytes> first;    // replies to getDevParam
@@ -185,8 +239,8 @@ TEST(ServicePort, DeviceParamQueryFallsBackToTheUpgradeHeaderHandshake) {
        0},
       {"older_answer_split_after_its_header",
        {reply_fragment(kSvcOnly, 0, "{}")},
-       {old_answer(""), bytes{'{', '"', 'I', 'n', 't', 'e', 'r', 'M', 'o', 'd', 'e', 'l', '"',
-                              ':', '"', 'X', '"', '}'}},
+       {bytes(split.begin(), split.begin() + kSvcHeaderSize),
+        bytes(split.begin() + kSvcHeaderSize, split.end())},
        2,
        1},
       {"older_answer_without_inter_model",

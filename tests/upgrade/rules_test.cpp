@@ -275,6 +275,7 @@ TEST(ZipSlotChoice, UsesOnlyUsableSlotsAndNamesTheMember) {
     slot.data.reset(static_cast<std::uint8_t*>(std::malloc(1)));
     slot.name = name;
     slot.count = count;
+    slot.size = static_cast<std::uint64_t>(count);
   };
   fill(archive.slots[0], "a/fw_K8840M_molk_SC_alpu_D_.bin", 0);  // not usable
   fill(archive.slots[2], "b/fw_K8840M_molk_SC_alpu_D_.bin", 10);
@@ -284,14 +285,36 @@ TEST(ZipSlotChoice, UsesOnlyUsableSlotsAndNamesTheMember) {
   EXPECT_EQ(choice.text, "b/fw_K8840M_molk_SC_alpu_D_.bin");
 }
 
-TEST(ZipSlotChoice, FailedReadThatIsSelectedIsNoMatch) {
-  zip_package_t archive;
-  archive.slots.resize(1);
-  archive.slots[0].data.reset(static_cast<std::uint8_t*>(std::malloc(1)));
-  archive.slots[0].name = kVariantD;
-  archive.slots[0].count = -1;
-  const package_choice_t choice = choose_zip_slot(archive, kDla802E);
-  EXPECT_EQ(choice.text, kTextNoMatchingImage);
+// A chosen member that would reach the camera cut short or not at all is never sent; the row
+// says why.
+TEST(ZipSlotChoice, ChosenMemberThatCannotBeSentSaysWhy) {
+  struct Row {
+    const char* name;
+    std::int64_t count;
+    std::uint64_t size;
+    bool overrun, too_large;
+    std::string_view why;
+  } rows[] = {
+      {"failed_read", -1, 100, false, false, kTextMemberUnreadable},
+      {"shorter_than_declared", 60, 100, false, false, kTextMemberSizeMismatch},
+      {"longer_than_declared", 100, 100, true, false, kTextMemberSizeMismatch},
+      {"larger_than_a_slot", 0, kZipSlotCapacity + 1024, false, true, kTextMemberTooLarge},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    zip_package_t archive;
+    archive.slots.resize(1);
+    zip_slot_t& slot = archive.slots[0];
+    if (!row.too_large) slot.data.reset(static_cast<std::uint8_t*>(std::malloc(1)));
+    slot.name = kVariantD;
+    slot.count = row.count;
+    slot.size = row.size;
+    slot.overrun = row.overrun;
+    slot.too_large = row.too_large;
+    const package_choice_t choice = choose_zip_slot(archive, kDla802E);
+    EXPECT_EQ(choice.kind, image_choice_kind_t::check_failed);
+    EXPECT_EQ(choice.text, std::string(kVariantD) + " " + std::string(row.why));
+  }
 }
 
 TEST(ZipSlotChoice, OnlyCandidatesLeftIsAMismatch) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "case_name.h"
+#include "upgrade/choice.h"
 #include "upgrade/package.h"
 #include "upgrade_fixtures.h"
 
@@ -132,7 +133,8 @@ TEST(ZipReader, WrongPasswordKeepsTheCountOfTheFirstRead) {
     EXPECT_TRUE(slot.password_tried) << slot.name;
     EXPECT_EQ(slot.count, -1) << slot.name;  // the failed first read
     EXPECT_FALSE(slot.complete()) << slot.name;
-    EXPECT_TRUE(slot.usable()) << slot.name;  // takes part in the selection, never sent
+    EXPECT_FALSE(slot.usable()) << slot.name;
+    EXPECT_TRUE(slot.candidate()) << slot.name;  // chosen, it says why it cannot be sent
   }
   EXPECT_EQ(archive.full_slot, -1);
 }
@@ -261,23 +263,31 @@ TEST(ZipReader, MemberWithAnEncryptionItCannotDecodeIsAFailedRead) {
   EXPECT_TRUE(archive.slots[1].complete());
 }
 
-TEST(ZipReader, MemberLargerThan128MiBIsCutAt128MiB) {
+// A member of 128 MiB and 1 KiB, deflated from a sparse file: nothing that large is written
+// or read, and a camera it is chosen for is told why it cannot have it.
+TEST(ZipReader, MemberLargerThan128MiBIsNeverReadOrSent) {
   temp_dir dir;
+  const std::string name = "fw_K8840M_molk_SC_alpu_D_.bin";
   {
-    std::FILE* f = std::fopen(dir.file("huge.bin").c_str(), "wb");
+    std::FILE* f = std::fopen(dir.file(name).c_str(), "wb");
     ASSERT_NE(f, nullptr);
-    std::fseek(f, static_cast<long>(kZipSlotCapacity), SEEK_SET);
+    std::fseek(f, static_cast<long>(kZipSlotCapacity + 1023), SEEK_SET);
     std::fputc(1, f);
     std::fclose(f);
   }
-  ASSERT_TRUE(dir.zip("p.zip", {"huge.bin"}));
-  std::remove(dir.file("huge.bin").c_str());
+  ASSERT_TRUE(dir.zip("p.zip", {name}));
+  std::remove(dir.file(name).c_str());
   zip_package_t archive;
   ASSERT_EQ(open_zip_package(dir.file("p.zip"), archive), "");
   const zip_slot_t& slot = archive.slots.at(0);
-  EXPECT_EQ(slot.size, kZipSlotCapacity + 1);
-  EXPECT_EQ(slot.count, static_cast<std::int64_t>(kZipSlotCapacity));
-  EXPECT_FALSE(slot.complete());
+  EXPECT_EQ(slot.size, kZipSlotCapacity + 1024);
+  EXPECT_TRUE(slot.too_large);
+  EXPECT_FALSE(slot.taken());
+  EXPECT_FALSE(slot.usable());
+  const package_choice_t choice =
+      choose_zip_slot(archive, "V5.PANASONIC_MN34220_SUBLVDS_1080P_30FPS_DLA, flash : 24, alpu : 802E");
+  EXPECT_FALSE(choice.selected());
+  EXPECT_EQ(choice.text, name + " 大于128MB，无法使用");
 }
 
 TEST(ZipReader, OpensTheUtf8PathAsTyped) {

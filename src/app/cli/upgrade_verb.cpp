@@ -142,15 +142,19 @@ std::string package_problem(const std::string& path) {
       zip_package_t archive;
       const std::string_view failure = open_zip_package(path, archive);
       if (!failure.empty()) return std::string(failure);
-      for (const zip_slot_t& slot : archive.slots)
+      std::string why;
+      for (const zip_slot_t& slot : archive.slots) {
         if (slot.usable()) return {};
-      return "the archive holds no usable .bin member";
+        if (slot.candidate()) why += "; " + slot.name + " " + std::string(slot.fault());
+      }
+      return "the archive holds no usable .bin member" + why;
     }
     case package_route_t::plain:
       break;
   }
   file_bytes_t file;
-  if (!read_plain_package(path, file)) return "cannot read " + path;
+  if (!read_plain_package(path, file))
+    return "cannot read it whole (not a regular file, larger than 2 GiB, or unreadable)";
   if (file.size() == 0) return "the file is empty";
   if (package_is_full(file.bytes())) {
     const package_check_t check = validate_full_package(file.bytes());
