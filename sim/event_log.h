@@ -13,6 +13,8 @@
 //    "len":37,"hex":"bababa5a1d000000..."}
 // "mc" is a datagram received on port 9981, with its sender; "mc-sent" an answer, with "dst"
 // in place of "src". "len" and "hex" cover the whole UDP payload, header included.
+//
+// A delayed move to new addresses is a "moved" line when it takes effect (camera_move.h).
 #include <cstdint>
 #include <span>
 #include <string>

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "camera_move.h"
 #include "camera_sockets.h"
 #include "mc_camera.h"
 #include "netns.h"
@@ -89,6 +90,7 @@ void mc_channel::receive(std::size_t index) {
     std::span<const std::uint8_t> payload(buf, wire_len < sizeof buf ? wire_len : sizeof buf);
     log_.write_line(format_mc_event(monotonic_ms(), static_cast<int>(index), cam.mac, "mc", "src",
                                     endpoint(from), payload, wire_len));
+    const sim_addresses_t before = addresses_of(cam);
     mc_reaction_t r = react_to_mc_datagram(cam, payload);
     for (mc_send_t& s : r.answers) {
       datagram_t d{s.to == mc_dest_t::group ? group_address() : from, std::move(s.payload)};
@@ -99,13 +101,7 @@ void mc_channel::receive(std::size_t index) {
         send(index, std::move(d));
       }
     }
-    if (r.ip_changed && cam.set_ip_moves_interface) {
-      std::string why;
-      if (!readdress_camera(cam, port.ifindex, &why)) {
-        std::fprintf(stderr, "camsim: camera %zu: cannot readdress %s: %s\n", index,
-                     cam.ifname.c_str(), why.c_str());
-      }
-    }
+    if (r.ip_changed) move_camera(cameras_, index, port.ifindex, before, loop_, log_);
   }
 }
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "camera_move.h"
 #include "camera_sockets.h"
 #include "netns.h"
 #include "raw_camera.h"
@@ -81,12 +82,13 @@ void raw_channel::receive(std::size_t index) {
     if (from.sll_pkttype == PACKET_OUTGOING) continue;
     auto wire_len = static_cast<std::size_t>(n);
     std::span<const std::uint8_t> frame(buf, wire_len < sizeof buf ? wire_len : sizeof buf);
+    const sim_addresses_t before = addresses_of(cam);
     raw_reaction_t r = react_to_frame(cam, frame);
     if (r.record) {
       log_.write_line(format_raw_event(monotonic_ms(), static_cast<int>(index), cam.mac, "raw",
                                        frame, wire_len));
     }
-    if (r.ip_changed && cam.set_ip_moves_interface) move_address(index);
+    if (r.ip_changed) move_camera(cameras_, index, port.ifindex, before, loop_, log_);
     if (r.reboot && cam.reboot_ms > 0)
       cam.silent_until_ms = monotonic_ms() + static_cast<std::uint64_t>(cam.reboot_ms);
     if (r.answer.empty()) continue;
@@ -141,15 +143,6 @@ void raw_channel::flush(std::size_t index) {
     port.pending.pop_front();
   }
   loop_.modify(port.fd, EPOLLIN);
-}
-
-void raw_channel::move_address(std::size_t index) {
-  sim_camera_t& cam = cameras_[index];
-  std::string why;
-  if (!readdress_camera(cam, ports_[index].ifindex, &why)) {
-    std::fprintf(stderr, "camsim: camera %zu: cannot readdress %s: %s\n", index, cam.ifname.c_str(),
-                 why.c_str());
-  }
 }
 
 }  // namespace mardo::sim

@@ -34,7 +34,6 @@ class raw_channel {
   void receive(std::size_t index);
   void send(std::size_t index, std::vector<std::uint8_t> frame);
   void flush(std::size_t index);
-  void move_address(std::size_t index);
 
   std::vector<sim_camera_t>& cameras_;
   sim_loop& loop_;

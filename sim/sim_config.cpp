@@ -284,6 +284,7 @@ std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::str
   r.integer("ip_query_len_field", cam.ip_query_len_field, 0, 0xFFFF);
   r.integer("reply_delay_ms", cam.reply_delay_ms, 0, kMaxReplyDelayMs);
   r.flag("set_ip_moves_interface", cam.set_ip_moves_interface);
+  r.integer("move_delay_ms", cam.move_delay_ms, 0, kMaxReplyDelayMs);
   r.flag("raw_set_ip", cam.raw_set_ip);
   r.integer("reboot_ms", cam.reboot_ms, 0, 10 * kMaxReplyDelayMs);
   r.flag("mc_search", cam.mc_search);

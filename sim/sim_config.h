@@ -18,6 +18,9 @@
 //   reply_delay_ms (int, 0)        delay before every answer
 //   set_ip_moves_interface (bool, true)  a 0xFFF2 set-IP or an accepted modifyDevIp also
 //                                  readdresses the interface
+//   move_delay_ms (int, 0)         a 0xFFF2 set-IP or an accepted modifyDevIp takes effect (the
+//                                  answers' addresses and the interface) this long after it
+//                                  came or was answered, as after a network restart
 //   raw_set_ip (bool, true)        take a 0xFFF2 set-IP frame (false: record it and keep the
 //                                  old addresses)
 //   reboot_ms (int, 0)             a reboot frame (0xFFF1 to the camera's MAC) silences every
@@ -194,6 +197,7 @@ struct sim_camera_t {
   int ip_query_len_field = 12;
   int reply_delay_ms = 0;
   bool set_ip_moves_interface = true;
+  int move_delay_ms = 0;
   bool raw_set_ip = true;
   int reboot_ms = 0;
 

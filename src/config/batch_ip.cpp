@@ -4,7 +4,6 @@
 #include "core/text.h"
 #include "config/ip_change.h"
 #include "net/multicast.h"
-#include "net/raw_frame.h"
 
 namespace mardo {
 
@@ -28,11 +27,9 @@ void run_batch_ip(device_state& state, const std::vector<camera_t>& cameras,
     const std::optional<dev_info_t>& adapter = camera.adapter;
     // A run told to stop (the window closes) changes no further camera.
     if (!adapter || stop_requested()) return;
-    batch_ip_step_t step{&camera, next, camera.multicast.has_value(), false};
+    batch_ip_step_t step{&camera, next, camera.multicast.has_value(), false, false};
     if (!step.multicast) {
-      const auto command = ip_set_command(next, netmask, gateway);
-      send_raw_frame(adapter->pCapHandle.get(), adapter->aucMac, camera.mac.c_str(), command.data(),
-                     static_cast<int>(command.size()));
+      step.sent = send_ip_set(*adapter, camera.mac, next, netmask, gateway);
     } else {
       // Texts rebuilt from the parsed values: what is not an address goes as 255.255.255.255.
       const std::string ip = dotted_text(next);

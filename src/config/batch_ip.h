@@ -21,6 +21,7 @@ struct batch_ip_step_t {
   std::uint32_t address = 0;
   bool multicast = false;
   bool confirmed = false;  // multicast rows only
+  bool sent = false;       // raw rows only: the set-IP frame went out
 };
 
 // The run over the cameras ticked when it started (ticked_cameras), in that order; it blocks up

@@ -17,6 +17,32 @@ std::uint32_t dotted_value(std::string_view text) {
   return inet_addr(copy.c_str());
 }
 
+std::string address_text_fault(std::string_view text, address_field_t field) {
+  if (field == address_field_t::gateway && text.empty()) return {};
+  std::uint32_t host_order = 0;
+  std::size_t at = 0;
+  for (int octet = 0; octet < 4; ++octet) {
+    if (octet > 0) {
+      if (at >= text.size() || text[at] != '.') return "not four decimal octets joined by \".\"";
+      ++at;
+    }
+    const std::size_t begin = at;
+    unsigned value = 0;
+    while (at < text.size() && at - begin < 4 && text[at] >= '0' && text[at] <= '9')
+      value = value * 10 + static_cast<unsigned>(text[at++] - '0');
+    if (at == begin || at - begin > 3) return "not four decimal octets joined by \".\"";
+    if (value > 255) return "an octet above 255";
+    if (at - begin > 1 && text[begin] == '0') return "an octet with a leading zero";
+    host_order = host_order << 8 | value;
+  }
+  if (at != text.size()) return "not four decimal octets joined by \".\"";
+  // Ones contiguous from the top: the inverted mask is a run of ones from the bottom, and
+  // adding one carries through all of them.
+  if (field == address_field_t::netmask && (~host_order & (~host_order + 1)) != 0)
+    return "a netmask whose ones are not contiguous";
+  return {};
+}
+
 std::string dotted_text(std::uint32_t address) {
   const auto* b = reinterpret_cast<const std::uint8_t*>(&address);
   char out[16];
@@ -52,6 +78,15 @@ std::array<std::uint8_t, 14> ip_set_command(std::uint32_t ip, std::uint32_t netm
   std::memcpy(c.data() + 6, &netmask, 4);
   std::memcpy(c.data() + 10, &gateway, 4);
   return c;
+}
+
+bool send_ip_set(const dev_info_t& adapter, const std::string& mac_text, std::uint32_t ip,
+                 std::uint32_t netmask, std::uint32_t gateway) {
+  const auto command = ip_set_command(ip, netmask, gateway);
+  // The capture library gives 0 for a frame it sent; a null handle sends nothing.
+  return adapter.pCapHandle &&
+         send_raw_frame(adapter.pCapHandle.get(), adapter.aucMac, mac_text.c_str(), command.data(),
+                        static_cast<int>(command.size())) == 0;
 }
 
 std::optional<camera_addresses_t> query_camera_ip(const dev_info_t& adapter,
@@ -100,12 +135,8 @@ bool apply_ip_change(device_state& state, const camera_t& camera, const ip_field
     if (confirmed) *confirmed = ok;
     return ok;
   }
-  const auto command = ip_set_command(dotted_value(fields.ip), dotted_value(fields.netmask),
-                                      dotted_value(fields.gateway));
-  // The capture library gives 0 for a frame it sent; a null handle sends nothing.
-  return adapter->pCapHandle &&
-         send_raw_frame(adapter->pCapHandle.get(), adapter->aucMac, camera.mac.c_str(),
-                        command.data(), static_cast<int>(command.size())) == 0;
+  return send_ip_set(*adapter, camera.mac, dotted_value(fields.ip), dotted_value(fields.netmask),
+                     dotted_value(fields.gateway));
 }
 
 void change_ip(device_state& state, int row, config_prompts& prompts) {

@@ -24,6 +24,15 @@ inline constexpr const char* kIpQueryFilter = "ether proto 0xFFF8";
 std::uint32_t dotted_value(std::string_view text);
 std::string dotted_text(std::uint32_t address);
 
+// What a typed address text stands for before it is sent: an address (the new IP, the start
+// of a run), a netmask or a gateway.
+enum class address_field_t { address, netmask, gateway };
+// Why the text cannot be sent as that field, or empty when it can: four decimal octets 0..255
+// joined by "." and nothing else, no octet with a leading zero (dotted_value reads those as
+// octal), a netmask's ones contiguous from the top. An empty gateway is the dialog's "none".
+// dotted_value reads what is refused as 255.255.255.255, or as octal: a camera would take it.
+std::string address_text_fault(std::string_view text, address_field_t field);
+
 // The MAC text as the multicast request and its answer carry it: every "-" becomes ":".
 std::string camera_mac_text(std::string_view mac_text);
 
@@ -34,6 +43,11 @@ std::string modify_ip_request(std::string_view mac_text, std::string_view ip,
 // The IP set frame's command bytes: EtherType FF F2, address, netmask, gateway.
 std::array<std::uint8_t, 14> ip_set_command(std::uint32_t ip, std::uint32_t netmask,
                                             std::uint32_t gateway);
+
+// The set-IP frame to one camera through its adapter's shared handle: true when it went out
+// (a null handle, without the capture library or the right to capture, sends nothing).
+bool send_ip_set(const dev_info_t& adapter, const std::string& mac_text, std::uint32_t ip,
+                 std::uint32_t netmask, std::uint32_t gateway);
 
 struct camera_addresses_t {
   std::uint32_t netmask = 0;
@@ -55,7 +69,7 @@ ip_fields_t initial_ip_fields(const std::string& ip_text, std::optional<std::uin
 void change_ip(device_state& state, int row, config_prompts& prompts);
 
 // One camera given the three texts, by its transport, without a dialog: true when a multicast
-// camera confirmed it, or the raw frame went out.
+// camera confirmed it, or the raw frame went out (false also without a capture handle).
 bool apply_ip_change(device_state& state, const camera_t& camera, const ip_fields_t& fields,
                      bool* confirmed);
 

@@ -116,4 +116,11 @@ int enumerate_adapters(adapter_table& table) {
   return 0;
 }
 
+std::vector<std::string> adapters_without_capture(const adapter_table& table) {
+  std::vector<std::string> names;
+  for (const dev_info_t& adapter : table.snapshot())
+    if (!adapter.pCapHandle) names.emplace_back(adapter.acName);
+  return names;
+}
+
 }  // namespace mardo

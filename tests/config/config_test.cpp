@@ -60,6 +60,42 @@ TEST(IpChange, SetFrameCarriesParsedAddressesAndNonAddressesAsAllOnes) {
             "255.255.255.255");
 }
 
+TEST(IpChange, AddressTextsAreFourDecimalOctetsAndNetmasksHaveContiguousOnes) {
+  using enum address_field_t;
+  struct row_t {
+    const char* name;
+    const char* text;
+    address_field_t field;
+    bool ok;
+  };
+  const row_t rows[] = {
+      {"plain", "192.0.2.3", address, true},
+      {"zeros", "0.0.0.0", address, true},
+      {"letter O for zero", "192.0.2.3OO", address, false},
+      {"three octets", "192.0.2", address, false},
+      {"five octets", "192.0.2.3.4", address, false},
+      {"trailing dot", "192.0.2.3.", address, false},
+      {"octet above 255", "192.0.2.256", address, false},
+      {"four digits", "192.0.2.0003", address, false},
+      {"leading zero (octal to inet_addr)", "192.0.2.010", address, false},
+      {"leading blank", " 192.0.2.3", address, false},
+      {"sign", "192.0.+2.3", address, false},
+      {"hexadecimal", "0xc0.0.2.3", address, false},
+      {"empty address", "", address, false},
+      {"contiguous netmask", "255.255.255.0", netmask, true},
+      {"all-ones netmask", "255.255.255.255", netmask, true},
+      {"netmask with a hole", "255.0.255.0", netmask, false},
+      {"netmask of low ones", "0.0.0.255", netmask, false},
+      {"empty netmask", "", netmask, false},
+      {"gateway", "192.0.2.1", gateway, true},
+      {"empty gateway (none)", "", gateway, true},
+      {"gateway with a letter", "192.0.2.l", gateway, false},
+  };
+  for (const row_t& r : rows)
+    EXPECT_EQ(address_text_fault(r.text, r.field).empty(), r.ok)
+        << r.name << ": " << address_text_fault(r.text, r.field);
+}
+
 TEST(BatchIp, RunRollsOverTheLastOctetWithoutCarry) {
   std::uint32_t a = dotted_value("10.0.0.254");
   std::vector<std::string> seen;

@@ -16,8 +16,16 @@
 #include "lab/lab.h"
 #include "upgrade/upgrade_fixtures.h"
 
-namespace {
+// Skips the test without the program at `path`, except under CI where it fails it.
+#define REQUIRE_PROGRAM(path, why)                                     \
+  do {                                                                 \
+    if (access(path, X_OK) != 0) {                                     \
+      if (mardo::lab::running_in_ci()) FAIL() << path << ": " << why;  \
+      GTEST_SKIP() << path << ": " << why;                             \
+    }                                                                  \
+  } while (0)
 
+namespace {
 
 struct cli_run_t {
   std::vector<std::string> lines;
@@ -43,6 +51,17 @@ cli_run_t run_command(const std::string& command) {
 // mardo-cli in the lab's workstation namespace.
 cli_run_t run_cli(const mardo::lab::Lab& lab, const std::string& args) {
   return run_command(std::string(MARDO_LAB_SCRIPT) + " exec " + lab.lab_id() + " " + MARDO_CLI + " " + args);
+}
+
+// The same with its standard error kept in `err` (the lines a verb writes there).
+cli_run_t run_cli(const mardo::lab::Lab& lab, const std::string& args, std::string& err,
+                  const std::string& wrapper = "") {
+  mardo::test::temp_dir dir;
+  const cli_run_t run = run_command(std::string(MARDO_LAB_SCRIPT) + " exec " + lab.lab_id() + " " + wrapper +
+                                    MARDO_CLI + " " + args + " 2>" + dir.file("err"));
+  const auto bytes = dir.read("err");
+  err.assign(bytes.begin(), bytes.end());
+  return run;
 }
 
 std::string member(const std::string& json_line, const char* name) {
@@ -83,7 +102,8 @@ TEST(CliLab, UpgradeExitsZeroOnlyWhenEveryChosenCameraSucceeded) {
       << some_failed.lines.back();
 
   EXPECT_EQ(run_cli(lab, "upgrade --package " + dir.file("broken.bin") + " --all").status, 2);
-  EXPECT_EQ(run_cli(lab, "upgrade --package " + dir.file("pkg.bin") + " --mac 02:00:01:00:00:99").status, 2);
+  // A camera not found is one that failed, not a bad argument.
+  EXPECT_EQ(run_cli(lab, "upgrade --package " + dir.file("pkg.bin") + " --mac 02:00:01:00:00:99").status, 1);
 }
 
 TEST(CliLab, UpgradeWithMaxParallelTwoNeverFeedsMoreThanTwoCamerasAtOnce) {
@@ -250,6 +270,135 @@ TEST(CliLab, RawIpChangeAfterASearchIsAnsweredAndVerifyReportsACameraThatIgnored
   EXPECT_NE(ignored.lines.back().find("未确认"), std::string::npos) << ignored.lines.back();
 }
 
+// What reached each camera other than the searches: a refusal must leave this empty.
+std::vector<mardo::lab::sim_event_t> commands(const std::vector<mardo::lab::sim_event_t>& events,
+                                              std::size_t from) {
+  std::vector<mardo::lab::sim_event_t> out;
+  for (std::size_t i = from; i < events.size(); ++i) {
+    const auto& e = events[i];
+    if ((e.channel == "raw" && e.ethertype != 0xFFF0) ||
+        (e.channel == "mc" && e.text().find("devSearch") == std::string::npos))
+      out.push_back(e);
+  }
+  return out;
+}
+
+// The command line's verdicts on what it was asked: texts that are not addresses and a
+// station that is not among the cameras are refused (2) before anything reaches a camera; a
+// --mac the search did not find is a camera that failed (1), the others still acted on.
+TEST(CliLab, BadArgumentsSendNothingAndACameraNotFoundFailsAlone) {
+  mardo::lab::lab_config_t cfg;
+  cfg.cameras.resize(2);
+  cfg.cameras[0].extra_json = R"("mc_search":false)";
+  mardo::lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  const std::string raw = " --mac 02:00:01:00:00:00", mc = " --mac 02:00:01:00:00:01";
+  struct row_t {
+    const char* name;
+    std::string args;
+    int status;
+    bool searched;        // the refusal comes only after the search
+    const char* command;  // what the line of camera 0 says; nullptr: nothing reaches a camera
+  };
+  const row_t rows[] = {
+      {"letter O in --ip", "ip" + raw + " --ip 192.0.2.3OO", 2, false, nullptr},
+      {"--netmask with a hole", "ip" + mc + " --ip 192.0.2.51 --netmask 255.0.255.0", 2, false, nullptr},
+      {"--gateway of five octets", "ip" + mc + " --ip 192.0.2.51 --gateway 192.0.2.1.1", 2, false, nullptr},
+      {"--start with a leading zero", "batch-ip --start 192.0.2.010 --all", 2, false, nullptr},
+      {"--station not among --mac", "factory-test" + raw + " --station 02:00:01:00:00:01", 2, false, nullptr},
+      {"--station not among --all", "factory-test --all --station 02:00:01:00:00:09", 2, true, nullptr},
+      {"--mac not found beside a found one", "batch-ip --start 192.0.2.60" + raw + " --mac 02:00:01:00:00:99", 1,
+       true, "已发送"},
+  };
+  for (const row_t& r : rows) {
+    const std::size_t before = lab.events().size();
+    std::string err;
+    const cli_run_t run = run_cli(lab, r.args, err);
+    EXPECT_EQ(run.status, r.status) << r.name << ": " << err;
+    EXPECT_NE(err.find("mardo-cli "), std::string::npos) << r.name << ": the reason goes to stderr";
+    const auto events = lab.events();
+    bool searched = false;
+    for (std::size_t i = before; i < events.size(); ++i) searched |= events[i].channel == "raw";
+    EXPECT_EQ(searched, r.searched) << r.name;
+    if (!r.command) {
+      EXPECT_TRUE(commands(events, before).empty()) << r.name;
+      continue;
+    }
+    const auto sent = commands(lab.wait_events([&](const auto& ev) { return !commands(ev, before).empty(); }, 2000),
+                               before);
+    ASSERT_EQ(sent.size(), 1u) << r.name;
+    EXPECT_EQ(sent[0].ethertype, 0xFFF2) << r.name;
+    ASSERT_EQ(run.lines.size(), 2u) << r.name;
+    EXPECT_NE(run.lines[0].find(r.command), std::string::npos) << r.name << ": " << run.lines[0];
+    EXPECT_EQ(run.lines[1].rfind("02:00:01:00:00:99", 0), 0u) << r.name << ": " << run.lines[1];
+    EXPECT_NE(run.lines[1].find("未找到"), std::string::npos) << r.name << ": " << run.lines[1];
+  }
+}
+
+// A camera answers the change from its old address and moves a second later, as one whose
+// network restarts: a single search right after the change would not find it there yet.
+TEST(CliLab, VerifySearchesAgainUntilCamerasThatMoveLateAnswerAtTheirNewAddress) {
+  mardo::lab::lab_config_t cfg;
+  cfg.cameras.resize(2);
+  cfg.cameras[0].extra_json = R"("move_delay_ms":1000)";
+  cfg.cameras[1].extra_json = R"("move_delay_ms":1000,"mc_search":false)";
+  mardo::lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  const cli_run_t run = run_cli(lab, "batch-ip --start 192.0.2.70 --all --verify");
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(run.lines.size(), 2u);
+  const char* expected[] = {"192.0.2.70", "修改IP成功 | 已确认", "192.0.2.71", "已发送 | 已确认"};
+  for (int n : {0, 1}) {
+    const std::string& line = run.lines[static_cast<std::size_t>(n)];
+    EXPECT_NE(line.find(expected[2 * n]), std::string::npos) << line;
+    EXPECT_NE(line.find(expected[2 * n + 1]), std::string::npos) << line;
+  }
+  // Each camera took its new address no sooner than a second after the change reached it.
+  const auto events = lab.events();
+  for (int n : {0, 1}) {
+    std::uint64_t asked = 0, moved = 0;
+    for (const auto& e : events) {
+      if (e.camera != n) continue;
+      if (!asked && ((e.channel == "mc" && e.text().find("modifyDevIp") != std::string::npos) ||
+                     (e.channel == "raw" && e.ethertype == 0xFFF2)))
+        asked = e.t_ms;
+      if (e.channel == "moved") moved = e.t_ms;
+    }
+    ASSERT_NE(asked, 0u) << n;
+    EXPECT_GE(moved, asked + 1000) << n;
+  }
+}
+
+// Without the right to capture (here: CAP_NET_RAW dropped) only multicast cameras are found;
+// every verb says so once on stderr, and search --json carries it in its output.
+TEST(CliLab, WithoutRawCaptureEveryVerbWarnsOnceAndSearchJsonSaysSo) {
+  REQUIRE_PROGRAM("/usr/bin/setpriv", "not installed (util-linux)");
+  mardo::lab::lab_config_t cfg;
+  cfg.cameras.resize(2);
+  cfg.cameras[1].extra_json = R"("mc_search":false)";
+  mardo::lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  const std::string no_raw = "setpriv --bounding-set=-net_raw ";
+  for (const char* args : {"search --json", "sync-time --all"}) {
+    std::string err;
+    const cli_run_t run = run_cli(lab, args, err, no_raw);
+    std::size_t warnings = 0;
+    for (std::size_t at = err.find("no raw capture"); at != std::string::npos;
+         at = err.find("no raw capture", at + 1))
+      ++warnings;
+    EXPECT_EQ(warnings, 1u) << args << ": " << err;
+    EXPECT_NE(err.find("sudo setcap cap_net_raw,cap_net_admin+eip " + std::string(MARDO_CLI)), std::string::npos)
+        << args << ": " << err;
+    if (std::string(args) != "search --json") continue;
+    ASSERT_EQ(run.lines.size(), 1u) << ::testing::PrintToString(run.lines);
+    EXPECT_EQ(member(run.lines[0], "capture"), "false");
+    EXPECT_NE(member(run.lines[0], "warning").find("cameras reached only by raw frames are not found"),
+              std::string::npos)
+        << run.lines[0];
+  }
+  EXPECT_EQ(member(run_cli(lab, "search --json").lines.at(0), "capture"), "true");
+}
+
 TEST(CliLab, MaintenanceFramesExportAndCsv) {
   mardo::lab::lab_config_t cfg;
   cfg.segments = {mardo::lab::segment_t{}, mardo::lab::segment_t{}};
@@ -293,10 +442,7 @@ namespace {
 // The command frames as a dissector no one here wrote sees them on the camera's wire: tshark,
 // capturing in the camera's namespace while mardo-cli sends.
 TEST(CliLab, TsharkSeesEachCommandFrameWithItsExactLengthAndBytes) {
-  if (access("/usr/bin/tshark", X_OK) != 0) {
-    if (mardo::lab::running_in_ci()) FAIL() << "tshark is not installed (scripts/deps.sh)";
-    GTEST_SKIP() << "tshark is not installed (scripts/deps.sh)";
-  }
+  REQUIRE_PROGRAM("/usr/bin/tshark", "not installed (scripts/deps.sh)");
   mardo::lab::lab_config_t cfg;
   cfg.cameras.resize(1);
   cfg.cameras[0].gateway = "192.0.2.254";

@@ -22,7 +22,8 @@ struct options_t {
 int run_export(const options_t& o) {
   device_state state;
   std::vector<int> rows;
-  if (const int status = cli::search_and_tick(state, o.rows, "export-macs", rows); status != cli::kExitOk)
+  std::vector<std::string> missing;
+  if (const int status = cli::search_and_tick(state, o.rows, "export-macs", rows, missing); status != cli::kExitOk)
     return status;
   state.adapters.clear();
   export_result_t result;
@@ -44,7 +45,8 @@ int run_export(const options_t& o) {
     return cli::kExitSomeFailed;
   }
   std::printf("%s\n", result.path.c_str());
-  return cli::kExitOk;
+  // Those not found are named on stderr: stdout is the path alone.
+  return cli::with_missing(cli::kExitOk, missing);
 }
 
 }  // namespace
@@ -58,7 +60,8 @@ void add_export_verb(CLI::App& app, int& status) {
   verb->add_option("--out", options->out, "the file (default: YYYYMMDDhhmmss.txt in the program's folder)")
       ->type_name("FILE");
   verb->footer("Prints the file's path. Exit status: 0 written; 1 not written (the reason on "
-               "stderr); 2 bad arguments.");
+               "stderr), or written without a --mac that was not found (named on stderr); 2 bad "
+               "arguments.");
   verb->callback([options, &status] { status = run_export(*options); });
 }
 

@@ -42,15 +42,42 @@ class cli_factory_prompts final : public factory_prompts {
   const options_t& o_;
 };
 
+// Whether the station is one of the MAC texts (either spelling); no station always is.
+bool names_station(const std::string& station, const std::vector<std::string>& macs) {
+  for (const std::string& mac : macs)
+    if (cli::canonical_mac(mac) == cli::canonical_mac(station)) return true;
+  return station.empty();
+}
+
+int refuse_station(const std::string& station) {
+  std::fprintf(stderr, "mardo-cli factory-test: --station %s names no chosen camera\n", station.c_str());
+  return cli::kExitBadInput;
+}
+
 int run_factory(const options_t& o) {
+  // A station that is not among the cameras tested would leave its items out without a word;
+  // with --mac that shows before the search.
+  if (!o.rows.all && !names_station(o.station, o.rows.macs)) return refuse_station(o.station);
   device_state state;
   std::vector<int> rows;
-  if (const int status = cli::search_and_tick(state, o.rows, "factory-test", rows); status != cli::kExitOk)
+  std::vector<std::string> missing;
+  if (const int status = cli::search_and_tick(state, o.rows, "factory-test", rows, missing); status != cli::kExitOk)
     return status;
-  std::mutex out;
   // Texts as they change; the observer may not read the list, so the row's MAC is taken now.
   std::vector<std::string> macs;
   for (int r = 0; r < state.list.count(); ++r) macs.push_back(ansi_string(state.list.text(r, kColMac)));
+  std::vector<std::string> chosen;
+  for (int r : rows) chosen.push_back(macs[static_cast<std::size_t>(r)]);
+  if (!names_station(o.station, chosen)) {
+    state.adapters.clear();
+    if (!names_station(o.station, missing)) return refuse_station(o.station);
+    // Without it the others would miss the station's items, and a lone one would be taken
+    // for the station.
+    std::fprintf(stderr, "mardo-cli factory-test: the station was not found; nothing was tested\n");
+    cli::print_not_found(missing);
+    return cli::kExitSomeFailed;
+  }
+  std::mutex out;
   const int id = state.list.subscribe([&](const list_change_t& c) {
     if (c.kind != list_change_t::kText || c.column != kColInfo || !c.text || c.text->empty()) return;
     std::lock_guard lock(out);
@@ -70,8 +97,9 @@ int run_factory(const options_t& o) {
                 state.list.id(r) == station.camera ? " (station)" : "");
   }
   std::fflush(stdout);
+  cli::print_not_found(missing);
   state.adapters.clear();
-  return all ? cli::kExitOk : cli::kExitSomeFailed;
+  return cli::with_missing(all ? cli::kExitOk : cli::kExitSomeFailed, missing);
 }
 
 }  // namespace
@@ -82,14 +110,17 @@ void add_factory_verb(CLI::App& app, int& status) {
   auto o = std::make_shared<options_t>();
   CLI::App* verb = app.add_subcommand("factory-test", "Search, then run the factory test on the chosen cameras at once.");
   add_row_choice(*verb, o->rows);
-  verb->add_option("--station", o->station, "the camera wired to the audio and the serial port "
-                                            "(with one camera chosen, it is that one)")
-      ->type_name("MAC");
+  verb->add_option("--station", o->station, "the camera wired to the audio and the serial port, "
+                                            "one of those chosen (with one camera chosen, it is "
+                                            "that one)")
+      ->type_name("MAC")
+      ->check(mac_check());
   verb->add_option("--serial", o->serial, "the workstation's serial port for the RS485 item")->type_name("PORT");
   verb->add_option("--rs485", o->rs485, "the camera's port: RS485-1 (default) or RS485-2")
       ->check(CLI::IsMember({"RS485-1", "RS485-2"}));
-  verb->footer("Exit status: 0 every camera passed every item it was tested on; 1 otherwise; 2 "
-               "bad arguments.");
+  verb->footer("Exit status: 0 every camera passed every item it was tested on; 1 otherwise, "
+               "also when a --mac was not found (its line says 未找到; the others are still "
+               "tested); 2 bad arguments, also a --station that names no chosen camera.");
   verb->callback([o, &status] { status = run_factory(*o); });
 }
 

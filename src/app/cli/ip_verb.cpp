@@ -3,8 +3,10 @@
 // tells, per camera, whether it now answers at the address it was given: the only
 // confirmation a camera reached by raw frames gets.
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/cli/verb.h"
@@ -12,29 +14,48 @@
 #include "config/batch_ip.h"
 #include "config/ip_change.h"
 #include "discovery/headless_search.h"
+#include "net/tick.h"
 
 namespace mardo {
 namespace {
+
+// A camera answers the change from its old address and takes the new one afterwards (a real
+// one restarts its network, which takes seconds): --verify searches again until every changed
+// camera answers at its new address, or this long after the first of those searches began.
+inline constexpr int kVerifyWindowMs = 15000;
+inline constexpr char kTextRawSent[] = "已发送";
+inline constexpr char kTextRawNotSent[] = "发送失败";
 
 struct given_t {
   std::string mac;  // as the row shows it
   std::string ip;   // the address it was given
   bool multicast = false;
   bool confirmed = false;  // by the camera's own answer (multicast only)
+  bool sent = false;       // the set-IP frame went out (raw only)
 };
 
-// A new search; each camera's row by MAC (either spelling) must show its new address.
+bool answers_at(const device_list& list, const given_t& g) {
+  for (int r = 0; r < list.count(); ++r)
+    if (cli::canonical_mac(ansi_string(list.text(r, kColMac))) == cli::canonical_mac(g.mac) &&
+        ansi_string(list.text(r, kColIp)) == g.ip)
+      return true;
+  return false;
+}
+
+// New searches; each camera's row by MAC (either spelling) must show its new address in one
+// of them. A camera whose frame never went out cannot have moved and is not waited for.
 std::vector<bool> verify(device_state& state, const std::vector<given_t>& given) {
-  run_headless_search(state);
-  std::vector<bool> found;
-  for (const given_t& g : given) {
-    bool there = false;
-    for (int r = 0; r < state.list.count() && !there; ++r)
-      there = cli::canonical_mac(ansi_string(state.list.text(r, kColMac))) == cli::canonical_mac(g.mac) &&
-              ansi_string(state.list.text(r, kColIp)) == g.ip;
-    found.push_back(there);
+  std::vector<bool> found(given.size(), false);
+  const std::uint64_t t0 = tick_ms();
+  for (;;) {
+    run_headless_search(state);
+    bool waiting = false;
+    for (std::size_t i = 0; i < given.size(); ++i) {
+      if (!found[i]) found[i] = answers_at(state.list, given[i]);
+      waiting = waiting || (!found[i] && (given[i].multicast || given[i].sent));
+    }
+    if (!waiting || tick_ms() - t0 >= static_cast<std::uint64_t>(kVerifyWindowMs)) return found;
   }
-  return found;
 }
 
 int report(device_state& state, const std::vector<given_t>& given, bool check) {
@@ -42,13 +63,29 @@ int report(device_state& state, const std::vector<given_t>& given, bool check) {
   bool all = true;
   for (std::size_t i = 0; i < given.size(); ++i) {
     const given_t& g = given[i];
-    std::string status = g.multicast ? (g.confirmed ? kTextIpChanged : kTextIpChangeFailed) : "已发送";
+    const bool done = g.multicast ? g.confirmed : g.sent;
+    std::string status = g.multicast ? (g.confirmed ? kTextIpChanged : kTextIpChangeFailed)
+                                     : (g.sent ? kTextRawSent : kTextRawNotSent);
     if (check) status += seen[i] ? " | 已确认" : " | 未确认";
     std::printf("%-17s %-15s %s\n", g.mac.c_str(), g.ip.c_str(), status.c_str());
-    all = all && (check ? seen[i] : (!g.multicast || g.confirmed));
+    all = all && (check ? seen[i] : done);
   }
   std::fflush(stdout);
   return all ? cli::kExitOk : cli::kExitSomeFailed;
+}
+
+// Each address text given, checked before the search: named on stderr when refused.
+bool addresses_ok(const char* verb,
+                  std::initializer_list<std::tuple<const char*, const std::string*, address_field_t>> texts) {
+  bool ok = true;
+  for (const auto& [option, text, field] : texts) {
+    if (!text) continue;
+    const std::string fault = address_text_fault(*text, field);
+    if (fault.empty()) continue;
+    std::fprintf(stderr, "mardo-cli %s: %s %s: %s\n", verb, option, text->c_str(), fault.c_str());
+    ok = false;
+  }
+  return ok;
 }
 
 struct ip_options_t {
@@ -60,9 +97,10 @@ struct ip_options_t {
 int run_ip(const ip_options_t& o) {
   device_state state;
   std::vector<int> rows;
+  std::vector<std::string> missing;
   cli::row_choice_t choice;
   choice.macs = {o.mac};
-  if (const int status = cli::search_and_tick(state, choice, "ip", rows); status != cli::kExitOk)
+  if (const int status = cli::search_and_tick(state, choice, "ip", rows, missing); status != cli::kExitOk)
     return status;
   const std::optional<camera_t> camera = camera_at(state, rows.front());
   if (!camera) return cli::kExitSomeFailed;
@@ -80,8 +118,8 @@ int run_ip(const ip_options_t& o) {
   }
   if (o.netmask) fields.netmask = *o.netmask;
   if (o.gateway) fields.gateway = *o.gateway;
-  given_t g{mac, o.ip, camera->multicast.has_value(), false};
-  apply_ip_change(state, *camera, fields, &g.confirmed);
+  given_t g{mac, o.ip, camera->multicast.has_value(), false, false};
+  g.sent = apply_ip_change(state, *camera, fields, &g.confirmed) && !g.multicast;
   const int status = report(state, {g}, o.verify);
   state.adapters.clear();
   return status;
@@ -96,15 +134,17 @@ struct batch_options_t {
 int run_batch(const batch_options_t& o) {
   device_state state;
   std::vector<int> rows;
-  if (const int status = cli::search_and_tick(state, o.rows, "batch-ip", rows); status != cli::kExitOk)
+  std::vector<std::string> missing;
+  if (const int status = cli::search_and_tick(state, o.rows, "batch-ip", rows, missing); status != cli::kExitOk)
     return status;
   std::vector<given_t> given;
   run_batch_ip(state, ticked_cameras(state), o.fields, [&](const batch_ip_step_t& step) {
-    given.push_back({step.camera->mac, dotted_text(step.address), step.multicast, step.confirmed});
+    given.push_back({step.camera->mac, dotted_text(step.address), step.multicast, step.confirmed, step.sent});
   });
   const int status = report(state, given, o.verify);
+  cli::print_not_found(missing);
   state.adapters.clear();
-  return status;
+  return cli::with_missing(status, missing);
 }
 
 }  // namespace
@@ -117,16 +157,27 @@ void add_ip_verbs(CLI::App& app, int& status) {
   ip->add_option("--mac", one->mac, "the camera")->required()->type_name("MAC");
   ip->add_option("--ip", one->ip, "its new address (sent as typed)")->required()->type_name("A");
   ip->add_option("--netmask", one->netmask, "default: the camera's own")->type_name("N");
-  ip->add_option("--gateway", one->gateway, "default: the camera's own")->type_name("G");
-  ip->add_flag("--verify", one->verify, "search again and check the camera answers there");
+  ip->add_option("--gateway", one->gateway, "default: the camera's own; '' for none")->type_name("G");
+  ip->add_flag("--verify", one->verify, "search again (for up to about 15 s) until the camera "
+                                        "answers there");
   ip->footer(
+      "Addresses are four decimal octets 0..255 (a netmask's ones contiguous), checked before "
+      "the search.\n"
       "A camera the multicast search found confirms the change itself (修改IP成功 / 修改IP失败); "
-      "one reached by raw frames never answers (已发送), and only --verify tells.\n"
+      "one reached by raw frames never answers (已发送, or 发送失败 when the frame could not be "
+      "sent), and only --verify tells.\n"
       "Exit status: 0 the camera confirmed (with --verify: answers at the new address; without, "
-      "a raw camera counts as sent); 1 otherwise; 2 bad arguments.");
+      "a raw camera counts when its frame was sent); 1 otherwise, also when the camera was not "
+      "found; 2 bad arguments, also an address that is not one.");
   ip->callback([one, &status] {
     if (canonical_mac(one->mac).empty()) {
       std::fprintf(stderr, "mardo-cli ip: not a MAC: %s\n", one->mac.c_str());
+      status = kExitBadInput;
+      return;
+    }
+    if (!addresses_ok("ip", {{"--ip", &one->ip, address_field_t::address},
+                             {"--netmask", one->netmask ? &*one->netmask : nullptr, address_field_t::netmask},
+                             {"--gateway", one->gateway ? &*one->gateway : nullptr, address_field_t::gateway}})) {
       status = kExitBadInput;
       return;
     }
@@ -138,16 +189,29 @@ void add_ip_verbs(CLI::App& app, int& status) {
       "batch-ip", "Search, then give the chosen cameras consecutive addresses in list order.");
   b->add_option("--start", batch->fields.start_ip, "the first address")->required()->type_name("A");
   b->add_option("--netmask", batch->fields.netmask, "default 255.255.255.0")->type_name("N");
-  b->add_option("--gateway", batch->fields.gateway, "default 192.168.55.1, as the dialog")
+  b->add_option("--gateway", batch->fields.gateway, "default 192.168.55.1, as the dialog; '' for none")
       ->type_name("G");
   b->add_flag("--same", batch->fields.same_ip, "every camera the start address (设置为同一IP)");
-  b->add_flag("--verify", batch->verify, "search again and check each camera answers there");
+  b->add_flag("--verify", batch->verify, "search again (for up to about 15 s) until each camera "
+                                         "answers there");
   add_row_choice(*b, batch->rows);
   b->footer(
-      "The last octet counts on without carry (x.y.z.255 is followed by x.y.z.0).\n"
+      "The last octet counts on without carry (x.y.z.255 is followed by x.y.z.0). Addresses are "
+      "four decimal octets 0..255 (a netmask's ones contiguous), checked before the search.\n"
       "Exit status: 0 every camera confirmed (with --verify: answers at its new address; without, "
-      "raw cameras count as sent); 1 otherwise; 2 bad arguments.");
-  b->callback([batch, &status] { status = run_batch(*batch); });
+      "raw cameras count when their frame was sent); 1 otherwise, also when a --mac was not found "
+      "(its line says 未找到; the others are still changed); 2 bad arguments, also an address "
+      "that is not one.");
+  b->callback([batch, &status] {
+    const batch_ip_fields_t& f = batch->fields;
+    if (!addresses_ok("batch-ip", {{"--start", &f.start_ip, address_field_t::address},
+                                   {"--netmask", &f.netmask, address_field_t::netmask},
+                                   {"--gateway", &f.gateway, address_field_t::gateway}})) {
+      status = kExitBadInput;
+      return;
+    }
+    status = run_batch(*batch);
+  });
 }
 
 }  // namespace cli

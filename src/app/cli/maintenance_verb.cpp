@@ -27,7 +27,8 @@ enum class job_t { reboot, sync_time, delete_logs };
 int run_job(job_t job, const cli::row_choice_t& choice, const char* verb) {
   device_state state;
   std::vector<int> rows;
-  if (const int status = cli::search_and_tick(state, choice, verb, rows); status != cli::kExitOk)
+  std::vector<std::string> missing;
+  if (const int status = cli::search_and_tick(state, choice, verb, rows, missing); status != cli::kExitOk)
     return status;
   yes_prompts yes;
   int reboots = 0;
@@ -43,10 +44,12 @@ int run_job(job_t job, const cli::row_choice_t& choice, const char* verb) {
       sent = delete_logs_checked(state, yes);
       break;
   }
-  std::printf("%s: %d of %zu cameras sent their frame\n", verb, sent, rows.size());
+  cli::print_not_found(missing);
+  std::printf("%s: %d of %zu cameras sent their frame\n", verb, sent, rows.size() + missing.size());
   std::fflush(stdout);
   state.adapters.clear();
-  return sent == static_cast<int>(rows.size()) ? cli::kExitOk : cli::kExitSomeFailed;
+  return cli::with_missing(sent == static_cast<int>(rows.size()) ? cli::kExitOk : cli::kExitSomeFailed,
+                           missing);
 }
 
 }  // namespace
@@ -69,7 +72,8 @@ void add_maintenance_verbs(CLI::App& app, int& status) {
     add_row_choice(*verb, *choice);
     verb->footer(
         "One raw frame per camera, on the adapter it was found through; cameras do not answer.\n"
-        "Exit status: 0 every chosen camera's frame was sent; 1 otherwise; 2 bad arguments.");
+        "Exit status: 0 every chosen camera's frame was sent; 1 otherwise, also when a --mac was "
+        "not found (its line says 未找到; the others still get their frame); 2 bad arguments.");
     const job_t job = v.job;
     const char* name = v.name;
     verb->callback([choice, job, name, &status] { status = run_job(job, *choice, name); });

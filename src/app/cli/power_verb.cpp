@@ -59,7 +59,8 @@ int run_power_test(const options_t& o) {
 
   device_state state;
   std::vector<int> rows;
-  if (const int status = cli::search_and_tick(state, o.rows, "power-test", rows);
+  std::vector<std::string> missing;
+  if (const int status = cli::search_and_tick(state, o.rows, "power-test", rows, missing);
       status != cli::kExitOk)
     return status;
   sigset_t pending;
@@ -89,9 +90,9 @@ int run_power_test(const options_t& o) {
     std::printf("%-17s %-15s %11d %6d\n", r.mac.c_str(), r.ip.c_str(), r.connects, r.drops);
     all_connected = all_connected && r.connects > 0;
   }
-  std::fflush(stdout);
+  cli::print_not_found(missing);
   state.adapters.clear();
-  return all_connected ? cli::kExitOk : cli::kExitSomeFailed;
+  return cli::with_missing(all_connected ? cli::kExitOk : cli::kExitSomeFailed, missing);
 }
 
 }  // namespace
@@ -110,7 +111,8 @@ void add_power_verb(CLI::App& app, int& status) {
   verb->footer(
       "Ctrl+C (or SIGTERM) stops the test cleanly: every camera's file is moved back "
       "and the counts are listed. Exit status: 0 every camera's stream came up at "
-      "least once; 1 otherwise; 2 bad arguments.");
+      "least once; 1 otherwise, also when a --mac was not found (listed as 未找到; the others "
+      "are still tested); 2 bad arguments.");
   verb->callback([o, &status] { status = run_power_test(*o); });
 }
 

@@ -27,7 +27,8 @@ int run_product(const options_t& o, bool set) {
   }
   device_state state;
   std::vector<int> rows;
-  if (const int status = cli::search_and_tick(state, o.rows, verb, rows); status != cli::kExitOk)
+  std::vector<std::string> missing;
+  if (const int status = cli::search_and_tick(state, o.rows, verb, rows, missing); status != cli::kExitOk)
     return status;
   const std::vector<camera_t> cameras = start_ticked_cameras(state);
   const int done =
@@ -37,8 +38,10 @@ int run_product(const options_t& o, bool set) {
                 ansi_string(state.list.text(r, kColIp)).c_str(),
                 ansi_string(state.list.text(r, kColInfo)).c_str());
   std::fflush(stdout);
+  cli::print_not_found(missing);
   state.adapters.clear();
-  return done == static_cast<int>(rows.size()) ? cli::kExitOk : cli::kExitSomeFailed;
+  return cli::with_missing(done == static_cast<int>(rows.size()) ? cli::kExitOk : cli::kExitSomeFailed,
+                           missing);
 }
 
 }  // namespace
@@ -58,15 +61,16 @@ void add_product_verb(CLI::App& app, int& status) {
       ->required()
       ->type_name("FILE");
   add_row_choice(*set, set_options->rows);
-  set->footer("Prints each camera's 设置成功 or 设置失败. Exit status: 0 every camera took it; 1 "
-              "some did not; 2 bad arguments (also a package path of 256 bytes or more).");
+  set->footer("Prints each camera's 设置成功 or 设置失败 (未找到: a --mac not found). Exit status: 0 "
+              "every camera took it; 1 some did not; 2 bad arguments (also a package path of "
+              "256 bytes or more).");
   set->callback([set_options, &status] { status = run_product(*set_options, true); });
 
   auto query_options = std::make_shared<options_t>();
   CLI::App* query = product->add_subcommand("query", "Search, then read the chosen cameras' two model texts.");
   add_row_choice(*query, query_options->rows);
-  query->footer("Prints \"product | hardware\" or 获取失败 per camera. Exit status: 0 every camera "
-                "answered; 1 some did not; 2 bad arguments.");
+  query->footer("Prints \"product | hardware\" or 获取失败 per camera (未找到: a --mac not found). "
+                "Exit status: 0 every camera answered; 1 some did not; 2 bad arguments.");
   query->callback([query_options, &status] { status = run_product(*query_options, false); });
 }
 

@@ -10,13 +10,26 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "discovery/headless_search.h"
-#include "net/adapters.h"
-#include "net/capture.h"
 
 namespace mardo {
 namespace {
 
-void print_json(const device_list& list) {
+// Without raw capture every row says so ("capture": false and the warning), and with no row
+// one object carries the two alone: a script that reads only stdout still learns that
+// cameras reached by raw frames may be missing.
+void print_json(const device_list& list, const std::string& warning) {
+  const auto add_capture = [&warning](cJSON* obj) {
+    cJSON_AddBoolToObject(obj, "capture", warning.empty());
+    if (!warning.empty()) cJSON_AddStringToObject(obj, "warning", warning.c_str());
+  };
+  if (list.count() == 0 && !warning.empty()) {
+    cJSON* obj = cJSON_CreateObject();
+    add_capture(obj);
+    char* text = cJSON_PrintUnformatted(obj);
+    std::printf("%s\n", text);
+    cJSON_free(text);
+    cJSON_Delete(obj);
+  }
   for (int row = 0; row < list.count(); ++row) {
     cJSON* obj = cJSON_CreateObject();
     cJSON_AddNumberToObject(obj, "row", row);
@@ -26,6 +39,7 @@ void print_json(const device_list& list) {
     }
     cJSON_AddNumberToObject(obj, "tag", list.tag(row));
     cJSON_AddBoolToObject(obj, "checked", list.checked(row));
+    add_capture(obj);
     char* text = cJSON_PrintUnformatted(obj);
     std::printf("%s\n", text);
     cJSON_free(text);
@@ -79,14 +93,12 @@ int run_search(bool json, bool console, bool csv = false) {
     toggle_console();
   }
   device_state state;
-  // As at the window's start: the library, then the adapters.
-  load_capture_library();
-  enumerate_adapters(state.adapters);
+  const std::string warning = cli::open_adapters(state, "search");
   run_headless_search(state);
   if (csv) {
     print_csv(state.list);
   } else if (json) {
-    print_json(state.list);
+    print_json(state.list, warning);
   } else {
     print_table(state.list);
   }
@@ -115,7 +127,9 @@ void add_search_verb(CLI::App& app, int& status) {
   verb->add_flag("--console", options->console,
                  "print the diagnostic lines, as if the console were open");
   verb->footer(
-      "With --json: one object per row, {\"row\", \"columns\", \"tag\", \"checked\"}.\n"
+      "With --json: one object per row, {\"row\", \"columns\", \"tag\", \"checked\", "
+      "\"capture\"}; without raw capture (the warning also on stderr) \"capture\" is false and "
+      "\"warning\" tells why, on one object of its own when no row was found.\n"
       "It sends on every adapter it finds: run it inside a lab or on the camera network.");
   verb->callback([options, &status] { status = run_search(options->json, options->console, options->csv); });
 }

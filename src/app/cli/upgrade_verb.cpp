@@ -179,7 +179,8 @@ int run_upgrade_verb(const options_t& o) {
   cli_host host(wide_string(o.package), o.max_parallel);
   device_state& state = host.state();
   std::vector<int> rows;
-  if (const int status = cli::search_and_tick(state, o.rows, "upgrade", rows); status != cli::kExitOk) {
+  std::vector<std::string> missing;
+  if (const int status = cli::search_and_tick(state, o.rows, "upgrade", rows, missing); status != cli::kExitOk) {
     state.adapters.clear();
     return status;
   }
@@ -196,8 +197,10 @@ int run_upgrade_verb(const options_t& o) {
     all_ok = all_ok && ok;
     print_line(o.json, "result", col(state.list, r, kColMac), col(state.list, r, kColIp), text, &ok);
   }
+  const bool not_found = false;
+  for (const std::string& mac : missing) print_line(o.json, "result", mac, "-", cli::kTextNotFound, &not_found);
   state.adapters.clear();
-  return all_ok ? cli::kExitOk : cli::kExitSomeFailed;
+  return cli::with_missing(all_ok ? cli::kExitOk : cli::kExitSomeFailed, missing);
 }
 
 }  // namespace
@@ -222,7 +225,8 @@ void add_upgrade_verb(CLI::App& app, int& status) {
       "Prints \"MAC IP status\" each time a camera's status changes, then one line per camera "
       "with its final status. With --json: one object per line, {\"event\": \"status\" or "
       "\"result\", \"mac\", \"ip\", \"status\"}, results with \"ok\".\n"
-      "Exit status: 0 every camera ended with a success text; 1 some did not; 2 bad arguments "
+      "Exit status: 0 every camera ended with a success text; 1 some did not, also when a --mac "
+      "was not found (its result says 未找到; the others are still upgraded); 2 bad arguments "
       "or a package that cannot be used (the reason is on stderr).");
   verb->callback([options, &status] { status = run_upgrade_verb(*options); });
 }

@@ -1,7 +1,8 @@
 #include "app/cli/verb.h"
 
-#include <cctype>
+#include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 
 #include "core/text.h"
@@ -15,6 +16,14 @@ void add_json_flag(CLI::App& verb, bool& json) {
   verb.add_flag("--json", json, "print JSON instead of text");
 }
 
+CLI::Validator mac_check() {
+  return CLI::Validator(
+      [](const std::string& text) {
+        return canonical_mac(text).empty() ? "not a MAC: " + text : std::string();
+      },
+      "MAC");
+}
+
 void add_row_choice(CLI::App& verb, row_choice_t& choice) {
   CLI::Option_group* cameras = verb.add_option_group("cameras", "which cameras (one is needed)");
   cameras->add_flag("--all", choice.all, "every camera found");
@@ -23,11 +32,7 @@ void add_row_choice(CLI::App& verb, row_choice_t& choice) {
                    "a camera by its MAC (either case, \"-\" or \":\" between bytes); repeat "
                    "for more")
       ->type_name("MAC")
-      ->check(CLI::Validator(
-          [](const std::string& text) {
-            return canonical_mac(text).empty() ? "not a MAC: " + text : std::string();
-          },
-          "MAC"));
+      ->check(mac_check());
   // Exactly one of the two: --all, or --mac as often as wanted.
   cameras->require_option(1);
 }
@@ -78,23 +83,49 @@ std::vector<int> chosen_rows(const device_list& list, const row_choice_t& choice
   return rows;
 }
 
-int search_and_tick(device_state& state, const row_choice_t& choice, const char* verb,
-                    std::vector<int>& rows) {
-  load_capture_library();
+std::string open_adapters(device_state& state, const char* verb) {
+  const bool library = load_capture_library();
   enumerate_adapters(state.adapters);
+  const std::vector<std::string> blind = adapters_without_capture(state.adapters);
+  if (library && blind.empty()) return {};
+  char self[4096] = {};
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  const std::string path = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : "mardo-cli";
+  std::string where;
+  for (const std::string& name : blind) where += (where.empty() ? "" : ", ") + name;
+  const std::string warning =
+      (library ? "no raw capture on " + where + " (no right to capture)"
+               : std::string("no raw capture (libpcap could not be loaded: install libpcap0.8)")) +
+      ": cameras reached only by raw frames are not found; run as root, or grant it with "
+      "`sudo setcap cap_net_raw,cap_net_admin+eip " + path + "`";
+  std::fprintf(stderr, "mardo-cli %s: %s\n", verb, warning.c_str());
+  return warning;
+}
+
+int search_and_tick(device_state& state, const row_choice_t& choice, const char* verb,
+                    std::vector<int>& rows, std::vector<std::string>& missing) {
+  open_adapters(state, verb);
   run_headless_search(state);
-  std::vector<std::string> missing;
+  missing.clear();
   rows = chosen_rows(state.list, choice, &missing);
   for (const std::string& mac : missing)
     std::fprintf(stderr, "mardo-cli %s: no camera with MAC %s was found\n", verb, mac.c_str());
-  if (!missing.empty()) return kExitBadInput;
   if (rows.empty()) {
-    std::fprintf(stderr, "mardo-cli %s: no camera was found\n", verb);
+    if (missing.empty()) std::fprintf(stderr, "mardo-cli %s: no camera was found\n", verb);
     return kExitSomeFailed;
   }
   for (int r = 0; r < state.list.count(); ++r) state.list.set_checked(r, false);
   for (int r : rows) state.list.set_checked(r, true);
   return kExitOk;
+}
+
+void print_not_found(const std::vector<std::string>& missing) {
+  for (const std::string& mac : missing) std::printf("%-17s %-15s %s\n", mac.c_str(), "-", kTextNotFound);
+  std::fflush(stdout);
+}
+
+int with_missing(int status, const std::vector<std::string>& missing) {
+  return missing.empty() || status != kExitOk ? status : kExitSomeFailed;
 }
 
 }  // namespace mardo::cli
