@@ -345,6 +345,7 @@ std::optional<sim_camera_t> read_camera(const cJSON* object, int index, std::str
   r.flag("svc_header_bare", cam.svc.header_bare);
   r.integer("svc_status_error_image", cam.svc.status_error_image, -1, 1 << 20);
   r.integer("svc_split_ms", cam.svc.split_ms, -1, kMaxReplyDelayMs);
+  r.flag("svc_unsized", cam.svc.unsized);
   r.flag("svc_reset_flag", cam.svc.reset_flag);
   word("svc_image_error", cam.svc.image_error);
   r.integer("svc_finish_after", cam.svc.finish_after, 1, 1 << 20);

@@ -87,6 +87,7 @@
 //   svc_status_error_image (int, -1)  the status queries of this image (0-based) get error word 1
 //   svc_split_ms (int, -1)         every answer as two writes: the header, then its text this
 //                                  many ms later (-1: one write)
+//   svc_unsized (bool, false)      every answer's header states length 0, its text behind it
 //   svc_reset_after (int, -1)      reset the connection after this many pieces of it
 //   svc_after_patch (bool, false)  with "svc": false, start the service svc_restart_ms (2000)
 //                                  after a "patch.bin" came whole by TFTP

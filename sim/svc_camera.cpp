@@ -117,6 +117,10 @@ void on_piece(const sim_svc_t& svc, svc_session_t& session, const svc_header_t& 
   if (h.position == kPosFirst || h.position == kPosOnly) {
     session.image_crc = 0;
     session.image_length = 0;
+    // No piece of an empty image is ever sent: the first piece is the next image's.
+    while (session.image_index < session.entries.size() &&
+           session.entries[session.image_index].length == 0)
+      ++session.image_index;
   }
   session.image_crc = static_cast<std::uint32_t>(
       crc32(session.image_crc, payload.data(), static_cast<uInt>(payload.size())));

@@ -52,6 +52,8 @@ struct sim_svc_t {
   // Every answer as two writes, the header and then its text this long after (-1: one write),
   // as a camera whose stack sends them apart.
   int split_ms = -1;
+  // Every answer's header states no length, its text behind it all the same, as older cameras.
+  bool unsized = false;
 };
 
 struct svc_entry_t {

@@ -183,8 +183,14 @@ bool tcp_channel::serve(int fd, connection_t& c) {
   return open;
 }
 
-void tcp_channel::queue_svc_answer(int fd, connection_t& c, std::span<const std::uint8_t> answer) {
+void tcp_channel::queue_svc_answer(int fd, connection_t& c, std::span<const std::uint8_t> sized) {
   const int split_ms = cameras_[c.camera].svc.split_ms;
+  std::vector<std::uint8_t> unsized;
+  if (cameras_[c.camera].svc.unsized && sized.size() >= kSvcHeaderSize) {
+    unsized.assign(sized.begin(), sized.end());
+    std::fill(unsized.begin() + 28, unsized.begin() + kSvcHeaderSize, std::uint8_t{0});
+  }
+  const std::span<const std::uint8_t> answer = unsized.empty() ? sized : unsized;
   if (c.holding) {
     c.held.insert(c.held.end(), answer.begin(), answer.end());
     return;

@@ -62,7 +62,7 @@ class tcp_channel {
   bool serve(int fd, connection_t& c);
   void flush(int fd, connection_t& c);
   // Queues an answer of the upgrade service, split in two writes when the camera does that.
-  void queue_svc_answer(int fd, connection_t& c, std::span<const std::uint8_t> answer);
+  void queue_svc_answer(int fd, connection_t& c, std::span<const std::uint8_t> sized);
   void drop(int fd);
   void log(const connection_t& c, const char* channel, const char* peer_key,
            std::span<const std::uint8_t> bytes, std::size_t wire_len);

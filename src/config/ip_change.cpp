@@ -36,6 +36,9 @@ std::string address_text_fault(std::string_view text, address_field_t field) {
     host_order = host_order << 8 | value;
   }
   if (at != text.size()) return "not four decimal octets joined by \".\"";
+  if (field == address_field_t::address && (host_order == 0 || host_order == 0xFFFFFFFF))
+    return "not an address a camera can take";
+  if (field == address_field_t::netmask && host_order == 0) return "a netmask without ones";
   // Ones contiguous from the top: the inverted mask is a run of ones from the bottom, and
   // adding one carries through all of them.
   if (field == address_field_t::netmask && (~host_order & (~host_order + 1)) != 0)

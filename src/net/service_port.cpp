@@ -18,6 +18,8 @@ namespace {
 constexpr std::string_view kGetDevParam = R"({"cmd":"getDevParam"})";
 
 constexpr int kHeaderAnswerTries = 3;
+// The text of an answer whose header states no length: what an answer of 256 bytes holds.
+constexpr std::size_t kSvcUnsizedTextMax = 256 - kSvcHeaderSize;
 constexpr std::size_t kReadChunk = 4096;
 
 }  // namespace
@@ -98,18 +100,8 @@ std::optional<service_answer_t> service_reader::next(int timeout_ms) {
   const std::uint64_t deadline = tick_ms() + static_cast<std::uint64_t>(std::max(timeout_ms, 0));
   std::uint8_t chunk[kReadChunk];
   while (!broken_) {
-    if (const auto h = decode_svc_header(pending_)) {
-      // A stated length no camera sends would have us wait for, and keep, what never comes.
-      if (h->payload_length > kSvcMaxReplyPayload) break;
-      const std::size_t whole = kSvcHeaderSize + std::size_t{h->payload_length};
-      if (pending_.size() >= whole) {
-        byte_reader in(std::span<const std::uint8_t>(pending_).first(whole));
-        in.seek(kSvcHeaderSize);
-        service_answer_t answer{*h, std::string(in.cstr())};
-        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(whole));
-        return answer;
-      }
-    }
+    if (std::optional<service_answer_t> answer = take_answer()) return answer;
+    if (broken_) break;
     const std::uint64_t now = tick_ms();
     if (now >= deadline) return std::nullopt;
     const int got =
@@ -122,10 +114,54 @@ std::optional<service_answer_t> service_reader::next(int timeout_ms) {
   return std::nullopt;
 }
 
+bool service_reader::header_may_start() const {
+  const std::size_t n = std::min(pending_.size(), kMagicBytes.size());
+  return std::equal(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n),
+                    kMagicBytes.begin());
+}
+
+std::optional<service_answer_t> service_reader::take_answer() {
+  if (after_bare_ && !pending_.empty() && !header_may_start()) return take_unsized_text();
+  const std::optional<svc_header_t> h = decode_svc_header(pending_);
+  if (!h) return std::nullopt;
+  // A stated length no camera sends would have us wait for, and keep, what never comes.
+  if (h->payload_length > kSvcMaxReplyPayload) {
+    broken_ = true;
+    return std::nullopt;
+  }
+  const std::size_t whole = kSvcHeaderSize + std::size_t{h->payload_length};
+  if (pending_.size() < whole) return std::nullopt;
+  byte_reader in(std::span<const std::uint8_t>(pending_).first(whole));
+  in.seek(kSvcHeaderSize);
+  service_answer_t answer{*h, std::string(in.cstr())};
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(whole));
+  after_bare_ = h->payload_length == 0;
+  if (after_bare_) {
+    bare_ = *h;
+    if (!pending_.empty() && !header_may_start()) return take_unsized_text();
+  }
+  return answer;
+}
+
+std::optional<service_answer_t> service_reader::take_unsized_text() {
+  // The text runs to the next header, at most as far as a 256-byte answer of the older
+  // cameras would hold it.
+  const auto next_header =
+      std::search(pending_.begin() + 1, pending_.end(), kMagicBytes.begin(), kMagicBytes.end());
+  const std::size_t end =
+      std::min(static_cast<std::size_t>(next_header - pending_.begin()), kSvcUnsizedTextMax);
+  byte_reader in(std::span<const std::uint8_t>(pending_).first(end));
+  service_answer_t answer{bare_, std::string(in.cstr())};
+  answer.header.payload_length = static_cast<std::uint32_t>(end);
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(end));
+  after_bare_ = false;
+  return answer;
+}
+
 std::optional<service_answer_t> receive_header_answer(service_reader& reader) {
   for (int t = 0; t < kHeaderAnswerTries && !reader.broken(); ++t) {
     std::optional<service_answer_t> answer = reader.next(kSvcTimeoutMs);
-    if (answer && (answer->header.payload_length != 0 || answer->header.error != 0)) return answer;
+    if (answer && (!answer->text.empty() || answer->header.error != 0)) return answer;
   }
   return std::nullopt;
 }

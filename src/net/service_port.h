@@ -2,6 +2,7 @@
 // The camera's upgrade service: a 32-byte little-endian header that starts with the magic
 // word, followed by at most 1024 payload bytes per fragment; series of fragments are
 // marked first (2), middle (4), last (1) or only (3).
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -61,7 +62,9 @@ struct service_answer_t {
 
 // Every answer off one connection, whole: the 32-byte header and the payload_length bytes it
 // gives, gathered over as many reads as they take. Bytes of an answer that is not yet whole
-// stay for the next call, so a text that comes late is never read as a header.
+// stay for the next call, so a text that comes late is never read as a header. Older cameras
+// state no length and send the text behind the header anyway: bytes after a header of length
+// 0 that do not start a header are that header's text, up to the next header.
 class service_reader {
  public:
   explicit service_reader(int sock) : sock_(sock) {}
@@ -71,9 +74,17 @@ class service_reader {
   bool broken() const { return broken_; }
 
  private:
+  static constexpr std::array<std::uint8_t, 4> kMagicBytes{0xBA, 0xBA, 0xBA, 0x5A};
+  std::optional<service_answer_t> take_answer();
+  std::optional<service_answer_t> take_unsized_text();
+  // What is pending is, or may become, a header's magic word.
+  bool header_may_start() const;
+
   int sock_;
   std::vector<std::uint8_t> pending_;
   bool broken_ = false;
+  bool after_bare_ = false;  // the last answer was a header of length 0
+  svc_header_t bare_;
 };
 
 // The answer to the four-fragment package header: up to three waits of 3000 ms for an answer

@@ -159,7 +159,9 @@ void run_zip_route(run_t& run, const std::u16string& path) {
 
 void run_plain_route(run_t& run, const std::u16string& path) {
   file_bytes_t file;
-  if (!read_plain_package(ansi_string(path), file)) return;
+  // Not a regular file, too large to send, or unreadable: said, where it once ended silently.
+  if (!read_plain_package(ansi_string(path), file))
+    return run.host.message_box(kTextOpenFileFailed, kCaptionNotice);
   const std::uint8_t* bytes = file.bytes().data();
   const int count = static_cast<int>(file.size());
   const bool full = package_is_full(file.bytes());

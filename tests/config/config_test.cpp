@@ -70,7 +70,8 @@ TEST(IpChange, AddressTextsAreFourDecimalOctetsAndNetmasksHaveContiguousOnes) {
   };
   const row_t rows[] = {
       {"plain", "192.0.2.3", address, true},
-      {"zeros", "0.0.0.0", address, true},
+      {"no address", "0.0.0.0", address, false},
+      {"broadcast", "255.255.255.255", address, false},
       {"letter O for zero", "192.0.2.3OO", address, false},
       {"three octets", "192.0.2", address, false},
       {"five octets", "192.0.2.3.4", address, false},
@@ -87,6 +88,7 @@ TEST(IpChange, AddressTextsAreFourDecimalOctetsAndNetmasksHaveContiguousOnes) {
       {"netmask with a hole", "255.0.255.0", netmask, false},
       {"netmask of low ones", "0.0.0.255", netmask, false},
       {"empty netmask", "", netmask, false},
+      {"netmask without ones", "0.0.0.0", netmask, false},
       {"gateway", "192.0.2.1", gateway, true},
       {"empty gateway (none)", "", gateway, true},
       {"gateway with a letter", "192.0.2.l", gateway, false},

@@ -57,6 +57,14 @@ std::vector<Fragment> read_request(int fd) {
   }
 }
 
+// An older camera's answer: a header that states no length, the text behind it.
+std::vector<std::uint8_t> old_answer(const std::string& text) {
+  std::vector<std::uint8_t> bytes(kSvcHeaderSize, 0);
+  put_le32(bytes.data(), kSvcMagic);
+  bytes.insert(bytes.end(), text.begin(), text.end());
+  return bytes;
+}
+
 std::vector<std::uint8_t> answer_bytes(const std::string& text, std::uint32_t error = 0,
                                        std::uint32_t stated_length = 0) {
   return reply_fragment(kSvcOnly, 0, text, error, stated_length);
@@ -72,6 +80,9 @@ TEST(ServicePort, AnswersAreReadWholeHoweverTheCameraCutsItsWrites) {
   const bytes rejected = answer_bytes("", 3);
   bytes both = a;
   both.insert(both.end(), b.begin(), b.end());
+  const bytes unsized = old_answer(R"({"ResetFlag":1})");
+  bytes unsized_then_b = unsized;
+  unsized_then_b.insert(unsized_then_b.end(), b.begin(), b.end());
   std::vector<bytes> one_byte_each;
   for (std::uint8_t byte : a) one_byte_each.push_back({byte});
   struct Row {
@@ -80,10 +91,14 @@ TEST(ServicePort, AnswersAreReadWholeHoweverTheCameraCutsItsWrites) {
     std::vector<std::string> texts;  // the answers read, in order
     const char* header_answer;       // what answers the package header; null: nothing
   } rows[] = {
-      {"header_and_text_apart", {bytes(a.begin(), a.begin() + 32), bytes(a.begin() + 32, a.end())},
-       {R"({"ResetFlag":1})"}, R"({"ResetFlag":1})"},
+      {"header_and_text_apart",
+       {bytes(a.begin(), a.begin() + 32), bytes(a.begin() + 32, a.end())},
+       {R"({"ResetFlag":1})"},
+       R"({"ResetFlag":1})"},
       {"a_byte_at_a_time", one_byte_each, {R"({"ResetFlag":1})"}, R"({"ResetFlag":1})"},
-      {"two_answers_in_one_write", {both}, {R"({"ResetFlag":1})", R"({"FinishFlag":1})"},
+      {"two_answers_in_one_write",
+       {both},
+       {R"({"ResetFlag":1})", R"({"FinishFlag":1})"},
        R"({"ResetFlag":1})"},
       {"bare_header_accepts_nothing", {bare}, {""}, nullptr},
       {"bare_header_then_an_answer", {bare, a}, {"", R"({"ResetFlag":1})"}, R"({"ResetFlag":1})"},
@@ -91,6 +106,17 @@ TEST(ServicePort, AnswersAreReadWholeHoweverTheCameraCutsItsWrites) {
       {"less_than_a_header", {bytes(a.begin(), a.begin() + 20)}, {}, nullptr},
       {"text_cut_short", {bytes(a.begin(), a.end() - 1)}, {}, nullptr},
       {"stated_length_past_any_answer", {answer_bytes("{}", 0, 0x7FFFFFFF)}, {}, nullptr},
+      {"nul_text_accepts_nothing", {answer_bytes(std::string(4, '\0'))}, {""}, nullptr},
+      // Older cameras: a header of length 0 with the text behind it, in one write or two.
+      {"unsized_text", {unsized}, {R"({"ResetFlag":1})"}, R"({"ResetFlag":1})"},
+      {"unsized_text_apart",
+       {bytes(unsized.begin(), unsized.begin() + 32), bytes(unsized.begin() + 32, unsized.end())},
+       {"", R"({"ResetFlag":1})"},
+       R"({"ResetFlag":1})"},
+      {"unsized_text_then_an_answer",
+       {unsized_then_b},
+       {R"({"ResetFlag":1})", R"({"FinishFlag":1})"},
+       R"({"ResetFlag":1})"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -113,7 +139,8 @@ TEST(ServicePort, AnswersAreReadWholeHoweverTheCameraCutsItsWrites) {
         }
       } else {
         std::vector<std::string> texts;
-        while (const std::optional<service_answer_t> got = reader.next(1000)) texts.push_back(got->text);
+        while (const std::optional<service_answer_t> got = reader.next(5000))
+          texts.push_back(got->text);
         EXPECT_EQ(texts, row.texts);
         EXPECT_TRUE(reader.broken());
       }
@@ -193,13 +220,6 @@ TEST(ServicePort, ReplyFragmentsAreJoinedInOrderAndABadOneEndsTheExchange) {
   }
 }
 
-std::vector<std::uint8_t> old_answer(const std::string& text) {
-  std::vector<std::uint8_t> bytes(kSvcHeaderSize, 0);
-  put_le32(bytes.data(), kSvcMagic);
-  put_le32(bytes.data() + 28, static_cast<std::uint32_t>(text.size()));
-  bytes.insert(bytes.end(), text.begin(), text.end());
-  return bytes;
-}
 
 TEST(ServicePort, DeviceParamQueryFallsBackToTheUpgradeHeaderHandshake) {
   const std::string good =
@@ -212,7 +232,7 @@ TEST(ServicePort, DeviceParamQueryFallsBackToTheUpgradeHeaderHandshake) {
   const std::string no_extern =
       R"({"cmd":"getDevParamRsp","errMsg":"noerror","interModel":"IM1","externModel":""})";
   using bytes = std::vector<std::uint8_t>;
-  const bytes split = old_answer(R"({"InterModel":"X"})");
+  const bytes split = old_answer(R"({"InterModel":"X"})");  // the header states no length
   struct Row {
     const char* name;
     std::vector<bytes> first;    // replies to getDevParam

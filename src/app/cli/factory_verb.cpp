@@ -61,8 +61,11 @@ int run_factory(const options_t& o) {
   device_state state;
   std::vector<int> rows;
   std::vector<std::string> missing;
-  if (const int status = cli::search_and_tick(state, o.rows, "factory-test", rows, missing); status != cli::kExitOk)
+  if (const int status = cli::search_and_tick(state, o.rows, "factory-test", rows, missing);
+      status != cli::kExitOk) {
+    cli::print_not_found(missing);
     return status;
+  }
   // Texts as they change; the observer may not read the list, so the row's MAC is taken now.
   std::vector<std::string> macs;
   for (int r = 0; r < state.list.count(); ++r) macs.push_back(ansi_string(state.list.text(r, kColMac)));

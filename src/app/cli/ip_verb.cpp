@@ -25,6 +25,7 @@ namespace {
 inline constexpr int kVerifyWindowMs = 15000;
 inline constexpr char kTextRawSent[] = "已发送";
 inline constexpr char kTextRawNotSent[] = "发送失败";
+inline constexpr char kTextNotChanged[] = "未修改";
 
 struct given_t {
   std::string mac;  // as the row shows it
@@ -100,8 +101,11 @@ int run_ip(const ip_options_t& o) {
   std::vector<std::string> missing;
   cli::row_choice_t choice;
   choice.macs = {o.mac};
-  if (const int status = cli::search_and_tick(state, choice, "ip", rows, missing); status != cli::kExitOk)
+  if (const int status = cli::search_and_tick(state, choice, "ip", rows, missing);
+      status != cli::kExitOk) {
+    cli::print_not_found(missing);
     return status;
+  }
   const std::optional<camera_t> camera = camera_at(state, rows.front());
   if (!camera) return cli::kExitSomeFailed;
   const std::string& mac = camera->mac;
@@ -135,13 +139,23 @@ int run_batch(const batch_options_t& o) {
   device_state state;
   std::vector<int> rows;
   std::vector<std::string> missing;
-  if (const int status = cli::search_and_tick(state, o.rows, "batch-ip", rows, missing); status != cli::kExitOk)
+  if (const int status = cli::search_and_tick(state, o.rows, "batch-ip", rows, missing);
+      status != cli::kExitOk) {
+    cli::print_not_found(missing);
     return status;
+  }
   std::vector<given_t> given;
-  run_batch_ip(state, ticked_cameras(state), o.fields, [&](const batch_ip_step_t& step) {
+  const std::vector<camera_t> cameras = ticked_cameras(state);
+  run_batch_ip(state, cameras, o.fields, [&](const batch_ip_step_t& step) {
     given.push_back({step.camera->mac, dotted_text(step.address), step.multicast, step.confirmed, step.sent});
   });
-  const int status = report(state, given, o.verify);
+  int status = report(state, given, o.verify);
+  // A run ends at a camera it cannot reach (its adapter gone); those after it kept their
+  // addresses.
+  for (std::size_t i = given.size(); i < cameras.size(); ++i) {
+    std::printf("%-17s %-15s %s\n", cameras[i].mac.c_str(), cameras[i].ip.c_str(), kTextNotChanged);
+    status = cli::kExitSomeFailed;
+  }
   cli::print_not_found(missing);
   state.adapters.clear();
   return cli::with_missing(status, missing);
@@ -157,7 +171,8 @@ void add_ip_verbs(CLI::App& app, int& status) {
   ip->add_option("--mac", one->mac, "the camera")->required()->type_name("MAC");
   ip->add_option("--ip", one->ip, "its new address (sent as typed)")->required()->type_name("A");
   ip->add_option("--netmask", one->netmask, "default: the camera's own")->type_name("N");
-  ip->add_option("--gateway", one->gateway, "default: the camera's own; '' for none")->type_name("G");
+  ip->add_option("--gateway", one->gateway, "default: the camera's own; '' for none (0.0.0.0)")
+      ->type_name("G");
   ip->add_flag("--verify", one->verify, "search again (for up to about 15 s) until the camera "
                                         "answers there");
   ip->footer(
@@ -181,6 +196,8 @@ void add_ip_verbs(CLI::App& app, int& status) {
       status = kExitBadInput;
       return;
     }
+    // No gateway is 0.0.0.0 on the wire; the empty text would read as 255.255.255.255.
+    if (one->gateway && one->gateway->empty()) *one->gateway = "0.0.0.0";
     status = run_ip(*one);
   });
 
@@ -189,7 +206,8 @@ void add_ip_verbs(CLI::App& app, int& status) {
       "batch-ip", "Search, then give the chosen cameras consecutive addresses in list order.");
   b->add_option("--start", batch->fields.start_ip, "the first address")->required()->type_name("A");
   b->add_option("--netmask", batch->fields.netmask, "default 255.255.255.0")->type_name("N");
-  b->add_option("--gateway", batch->fields.gateway, "default 192.168.55.1, as the dialog; '' for none")
+  b->add_option("--gateway", batch->fields.gateway,
+                "default 192.168.55.1, as the dialog; '' for none (0.0.0.0)")
       ->type_name("G");
   b->add_flag("--same", batch->fields.same_ip, "every camera the start address (设置为同一IP)");
   b->add_flag("--verify", batch->verify, "search again (for up to about 15 s) until each camera "
@@ -210,6 +228,7 @@ void add_ip_verbs(CLI::App& app, int& status) {
       status = kExitBadInput;
       return;
     }
+    if (batch->fields.gateway.empty()) batch->fields.gateway = "0.0.0.0";
     status = run_batch(*batch);
   });
 }

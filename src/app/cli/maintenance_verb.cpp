@@ -28,8 +28,11 @@ int run_job(job_t job, const cli::row_choice_t& choice, const char* verb) {
   device_state state;
   std::vector<int> rows;
   std::vector<std::string> missing;
-  if (const int status = cli::search_and_tick(state, choice, verb, rows, missing); status != cli::kExitOk)
+  if (const int status = cli::search_and_tick(state, choice, verb, rows, missing);
+      status != cli::kExitOk) {
+    cli::print_not_found(missing);
     return status;
+  }
   yes_prompts yes;
   int reboots = 0;
   int sent = 0;

@@ -61,8 +61,10 @@ int run_power_test(const options_t& o) {
   std::vector<int> rows;
   std::vector<std::string> missing;
   if (const int status = cli::search_and_tick(state, o.rows, "power-test", rows, missing);
-      status != cli::kExitOk)
+      status != cli::kExitOk) {
+    cli::print_not_found(missing);
     return status;
+  }
   sigset_t pending;
   sigpending(&pending);
   if (sigismember(&pending, SIGINT) || sigismember(&pending, SIGTERM)) {

@@ -28,8 +28,11 @@ int run_product(const options_t& o, bool set) {
   device_state state;
   std::vector<int> rows;
   std::vector<std::string> missing;
-  if (const int status = cli::search_and_tick(state, o.rows, verb, rows, missing); status != cli::kExitOk)
+  if (const int status = cli::search_and_tick(state, o.rows, verb, rows, missing);
+      status != cli::kExitOk) {
+    cli::print_not_found(missing);
     return status;
+  }
   const std::vector<camera_t> cameras = start_ticked_cameras(state);
   const int done =
       set ? set_product_models(state, cameras, o.fields) : query_product_models(state, cameras);

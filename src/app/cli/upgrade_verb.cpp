@@ -129,6 +129,13 @@ class status_printer {
   std::thread thread_;
 };
 
+// A chosen camera the search did not find: a result that failed.
+void print_not_found(bool json, const std::vector<std::string>& missing) {
+  const bool ok = false;
+  for (const std::string& mac : missing)
+    print_line(json, "result", mac, "-", cli::kTextNotFound, &ok);
+}
+
 bool success_text(const std::string& text) {
   return text == kTextUpgradeDone || text == kTextUpdated;
 }
@@ -181,6 +188,7 @@ int run_upgrade_verb(const options_t& o) {
   std::vector<int> rows;
   std::vector<std::string> missing;
   if (const int status = cli::search_and_tick(state, o.rows, "upgrade", rows, missing); status != cli::kExitOk) {
+    print_not_found(o.json, missing);
     state.adapters.clear();
     return status;
   }
@@ -197,8 +205,7 @@ int run_upgrade_verb(const options_t& o) {
     all_ok = all_ok && ok;
     print_line(o.json, "result", col(state.list, r, kColMac), col(state.list, r, kColIp), text, &ok);
   }
-  const bool not_found = false;
-  for (const std::string& mac : missing) print_line(o.json, "result", mac, "-", cli::kTextNotFound, &not_found);
+  print_not_found(o.json, missing);
   state.adapters.clear();
   return cli::with_missing(all_ok ? cli::kExitOk : cli::kExitSomeFailed, missing);
 }

@@ -94,10 +94,11 @@ std::string open_adapters(device_state& state, const char* verb) {
   std::string where;
   for (const std::string& name : blind) where += (where.empty() ? "" : ", ") + name;
   const std::string warning =
-      (library ? "no raw capture on " + where + " (no right to capture)"
+      (library ? "no raw capture on " + where + " (no right to capture, or the interface is down)"
                : std::string("no raw capture (libpcap could not be loaded: install libpcap0.8)")) +
       ": cameras reached only by raw frames are not found; run as root, or grant it with "
-      "`sudo setcap cap_net_raw,cap_net_admin+eip " + path + "`";
+      "`sudo setcap cap_net_raw,cap_net_admin+eip " +
+      path + "`";
   std::fprintf(stderr, "mardo-cli %s: %s\n", verb, warning.c_str());
   return warning;
 }
