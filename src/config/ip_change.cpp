@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/text.h"
+#include "net/byte_view.h"
 #include "net/capture_port.h"
 #include "net/multicast.h"
 #include "net/raw_frame.h"
@@ -92,6 +93,22 @@ bool send_ip_set(const dev_info_t& adapter, const std::string& mac_text, std::ui
                         static_cast<int>(command.size())) == 0;
 }
 
+std::optional<camera_addresses_t> ip_query_answer(std::span<const std::uint8_t> payload,
+                                                  std::uint16_t length_field) {
+  // The length field must say 12 too: a longer one on an unpadded link still copies only the
+  // 12 bytes that came.
+  if (payload.size() != 12 || length_field != 12) return std::nullopt;
+  byte_reader in(payload);
+  in.skip(4);
+  const auto netmask = in.bytes(4);
+  const auto gateway = in.bytes(4);
+  if (!in.ok()) return std::nullopt;
+  camera_addresses_t a;
+  std::memcpy(&a.netmask, netmask.data(), 4);
+  std::memcpy(&a.gateway, gateway.data(), 4);
+  return a;
+}
+
 std::optional<camera_addresses_t> query_camera_ip(const dev_info_t& adapter,
                                                   const std::string& mac_text) {
   capture_port_ptr port = capture_port::open(adapter.acName);
@@ -102,17 +119,12 @@ std::optional<camera_addresses_t> query_camera_ip(const dev_info_t& adapter,
   const std::uint8_t query[14] = {0xFF, 0xF8};
   send_raw_frame(port.get(), adapter.aucMac, mac_text.c_str(), query, sizeof query);
   std::uint8_t payload[512];
-  // The answer's own length field must say 12: a longer one on an unpadded link still copies
-  // only the 12 bytes that came.
   std::uint16_t length = 0;
-  if (wait_raw_reply(port.get(), adapter.aucMac, mac_text.c_str(), kEtherIpQuery, payload,
-                     sizeof payload, kIpQueryWaitMs, &length) != 12 ||
-      length != 12)
-    return std::nullopt;
-  camera_addresses_t a;
-  std::memcpy(&a.netmask, payload + 4, 4);
-  std::memcpy(&a.gateway, payload + 8, 4);
-  return a;
+  const int got = wait_raw_reply(port.get(), adapter.aucMac, mac_text.c_str(), kEtherIpQuery,
+                                 payload, sizeof payload, kIpQueryWaitMs, &length);
+  if (got < 0) return std::nullopt;
+  return ip_query_answer(std::span<const std::uint8_t>(payload, static_cast<std::size_t>(got)),
+                         length);
 }
 
 ip_fields_t initial_ip_fields(const std::string& ip_text, std::optional<std::uint32_t> netmask,

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -53,6 +54,11 @@ struct camera_addresses_t {
   std::uint32_t netmask = 0;
   std::uint32_t gateway = 0;
 };
+
+// The IP query's answer: the payload as wait_raw_reply copied it and the answer's own length
+// field. Netmask at 4, gateway at 8, in memory order; nothing unless both say 12.
+std::optional<camera_addresses_t> ip_query_answer(std::span<const std::uint8_t> payload,
+                                                  std::uint16_t length_field);
 
 // The raw IP query to one camera on an adapter, answered within 3000 ms with a payload length
 // of exactly 12, or nothing.

@@ -38,6 +38,15 @@ std::optional<std::uint32_t> result_value(std::span<const std::uint8_t> data, st
   return in.le32();
 }
 
+std::optional<port_settings_t> rs485_reply(std::span<const std::uint8_t> data, bool second) {
+  if (data.size() != 138) return std::nullopt;
+  byte_reader in(data);
+  if (in.le16() != kReqRs485) return std::nullopt;
+  in.seek(second ? 50 : 2);
+  const auto record = in.bytes(kPortSettingsSize);
+  return in.ok() ? parse_port_settings(record) : std::nullopt;
+}
+
 std::string sd_reason(std::optional<std::uint32_t> value) {
   if (!value) return {};
   switch (*value) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/string_table.h"
+#include "testing/serial_port.h"
 #include <string>
 #include <vector>
 
@@ -44,6 +45,10 @@ std::vector<std::uint8_t> factory_request(std::uint16_t id, std::optional<std::u
 // A reply's data (bytes 16 on, as many as its length field and the capture allow).
 // The 6-byte result replies: the id and the value, or nothing for another length or id.
 std::optional<std::uint32_t> result_value(std::span<const std::uint8_t> data, std::uint16_t id);
+
+// The RS485 reply (data length 138, id 5): the camera's record of RS485-1 (at 2) or of
+// RS485-2 (at 50), or nothing.
+std::optional<port_settings_t> rs485_reply(std::span<const std::uint8_t> data, bool second);
 
 // The SD card's reason text for a value (empty for an unknown value or no reply); 3 passes.
 std::string sd_reason(std::optional<std::uint32_t> value);

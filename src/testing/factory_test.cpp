@@ -130,13 +130,11 @@ class worker {
       send(factory_request(kReqRs485, std::nullopt));
       const auto data = reply(kEtherFactoryRequest, timing_.reply_wait_ms);
       const bool two = station.rs485 == "RS485-2";
-      if (data && data->size() == 138 && (*data)[0] == kReqRs485 && (*data)[1] == 0) {
-        const auto record = parse_port_settings(std::span(*data).subspan(two ? 50 : 2, kPortSettingsSize));
-        // A record whose indexes have no table entry fails the item.
-        const auto line = record ? line_settings_for(*record) : std::nullopt;
-        if (line && configure_test_port(fd, *line))
-          pass = serial_loopback(fd, two ? "KTO RS485 test2" : "KTO RS485 test1", timing_.serial_pause_ms);
-      }
+      const auto record = data ? rs485_reply(*data, two) : std::nullopt;
+      // A record whose indexes have no table entry fails the item.
+      const auto line = record ? line_settings_for(*record) : std::nullopt;
+      if (line && configure_test_port(fd, *line))
+        pass = serial_loopback(fd, two ? "KTO RS485 test2" : "KTO RS485 test1", timing_.serial_pause_ms);
       close_test_port(fd);
     }
     judged("RS485", pass);

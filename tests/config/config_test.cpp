@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,25 @@ TEST(IpChange, AddressTextsAreFourDecimalOctetsAndNetmasksHaveContiguousOnes) {
   for (const row_t& r : rows)
     EXPECT_EQ(address_text_fault(r.text, r.field).empty(), r.ok)
         << r.name << ": " << address_text_fault(r.text, r.field);
+}
+
+TEST(IpChange, QueryAnswerTakesAddressesOnlyWhenPayloadAndLengthFieldAreTwelve) {
+  const std::vector<std::uint8_t> twelve = {192, 0, 2, 7, 255, 255, 254, 0, 192, 0, 2, 254};
+  struct row_t {
+    const char* name;
+    std::size_t size;
+    std::uint16_t length_field;
+    bool taken;
+  };
+  for (const row_t& r : {row_t{"Twelve", 12, 12, true}, row_t{"LongerLengthField", 12, 40, false},
+                         row_t{"ShortPayload", 11, 12, false}, row_t{"Empty", 0, 0, false}}) {
+    const auto a = ip_query_answer(std::span(twelve).first(r.size), r.length_field);
+    ASSERT_EQ(a.has_value(), r.taken) << r.name;
+    if (a) {
+      EXPECT_EQ(dotted_text(a->netmask), "255.255.254.0");
+      EXPECT_EQ(dotted_text(a->gateway), "192.0.2.254");
+    }
+  }
 }
 
 TEST(BatchIp, RunRollsOverTheLastOctetWithoutCarry) {

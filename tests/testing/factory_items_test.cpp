@@ -57,6 +57,20 @@ TEST(FactoryItems, ClockWithinEightyNineSecondsPassesNinetyFailsAndTheZoneIsAppl
   EXPECT_FALSE(clock_reply(std::vector<std::uint8_t>(33)));
 }
 
+TEST(FactoryItems, Rs485ReplyGivesTheAskedPortsRecordOnlyForItsIdAndLength) {
+  std::vector<std::uint8_t> d(138, 0);
+  d[0] = kReqRs485;
+  d[2 + 8] = 3;   // RS485-1 baud index
+  d[50 + 8] = 6;  // RS485-2 baud index
+  EXPECT_EQ(rs485_reply(d, false)->baud_index, 3u);
+  EXPECT_EQ(rs485_reply(d, true)->baud_index, 6u);
+  d[0] = kReqSd;
+  EXPECT_FALSE(rs485_reply(d, false));
+  d[0] = kReqRs485;
+  d.pop_back();
+  EXPECT_FALSE(rs485_reply(d, true));
+}
+
 TEST(FactoryItems, VerdictNamesTheFailedItemsInOrder) {
   std::array<bool, kItemCount> passed{};
   passed.fill(true);

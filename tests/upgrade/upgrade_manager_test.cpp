@@ -47,7 +47,8 @@ TEST(UpgradeManager, RunsThatServeNoCameraEndWithTheirBoxes) {
       {"nothing_ticked_iupk_is_a_zip", "fw.iupk", false, {"请至少选择一台设备|提示"}, true},
       {"archive_that_cannot_be_opened", "bad.zip", true,
        {"打开压缩包文件失败|提示", "请至少选择一台设备|提示"}, false},
-      {"unreadable_plain_file", "", true, {"请至少选择一台设备|提示"}, false},
+      // Said, not silently dropped, as an archive that cannot be opened is.
+      {"unreadable_plain_file", "", true, {"打开文件失败|提示", "请至少选择一台设备|提示"}, false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
