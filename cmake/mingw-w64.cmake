@@ -2,6 +2,7 @@
 # variant: std::thread and std::jthread need it). Used for the project itself and for the
 # dependencies scripts/windows.sh builds into its prefix.
 #   -DMARDO_WINDOWS_PREFIX=DIR   where the cross-built dependencies are installed
+#   -DMARDO_WINEPREFIX=DIR       the WINEPREFIX that built programs run in
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -11,7 +12,7 @@ set(CMAKE_CXX_COMPILER ${MARDO_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${MARDO_MINGW_TRIPLE}-windres)
 
 # try_compile re-reads this file in a fresh project; the prefix has to travel with it.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MARDO_WINDOWS_PREFIX)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MARDO_WINDOWS_PREFIX MARDO_WINEPREFIX)
 
 # Headers and libraries come only from the toolchain's own tree and the prefix: a host
 # header from /usr/include would compile and then describe the wrong system.
@@ -35,8 +36,10 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # library. (CMAKE_FIND_LIBRARY_SUFFIXES cannot say it here: the platform file resets it.)
 set(ZLIB_USE_STATIC_LIBS ON)
 
-# Programs built here (tests, test discovery) run under Wine.
+# Programs built here (tests, test discovery) run under Wine, in the build's own WINEPREFIX
+# (-DMARDO_WINEPREFIX=DIR); without one nothing runs, so the user's ~/.wine is never touched.
 find_program(MARDO_WINE wine)
-if(MARDO_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${MARDO_WINE})
+if(MARDO_WINE AND MARDO_WINEPREFIX)
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+      ${CMAKE_COMMAND} -E env WINEPREFIX=${MARDO_WINEPREFIX} WINEDEBUG=-all ${MARDO_WINE})
 endif()

@@ -13,6 +13,7 @@ build=$root/build/windows
 prefix=$build/prefix
 sources=$build/src
 toolchain=$root/cmake/mingw-w64.cmake
+# The same WINEPREFIX as the windows preset's MARDO_WINEPREFIX.
 export WINEPREFIX=$build/wine WINEDEBUG=-all WINEARCH=win64
 # No Mono or Gecko installer prompts: no test needs .NET or an HTML engine.
 export WINEDLLOVERRIDES="mscoree,mshtml="
