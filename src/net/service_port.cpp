@@ -1,12 +1,14 @@
 #include "net/service_port.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "core/stop.h"
 #include "net/byte_view.h"
 #include "net/json_object.h"
 #include "net/sockets.h"
@@ -74,6 +76,14 @@ bool send_service_message(int sock, std::span<const std::uint8_t> message, bool 
     }
   }
   return true;
+}
+
+int connect_to_service(const char* address, std::uint16_t port) {
+  for (int t = 0; t < kSvcConnectTries && !stop_requested(); ++t) {
+    const int sock = connect_to_host(address, port, kSvcTimeoutMs);
+    if (sock >= 0 || (errno != EHOSTUNREACH && errno != ETIMEDOUT)) return sock;
+  }
+  return -1;
 }
 
 bool send_upgrade_header(int sock, std::span<const std::uint8_t, kDeviceParamBlockSize> block,
@@ -201,7 +211,7 @@ int query_device_param(const char* address, std::uint16_t port,
                        std::span<const std::uint8_t, kDeviceParamBlockSize> block) {
   if (!address) return 0;
   {
-    socket_handle conn(connect_to_host(address, port, kSvcTimeoutMs));
+    socket_handle conn(connect_to_service(address, port));
     if (conn.fd() < 0) return 0;
     std::string reply;
     send_json_request(conn.fd(), kSvcJsonCommand, kGetDevParam, 1, reply, kSvcTimeoutMs);
@@ -212,7 +222,7 @@ int query_device_param(const char* address, std::uint16_t port,
   }
 
   // Cameras of an older service answer only the upgrade header.
-  socket_handle conn(connect_to_host(address, port, kSvcTimeoutMs));
+  socket_handle conn(connect_to_service(address, port));
   if (conn.fd() < 0 || !send_upgrade_header(conn.fd(), block, true)) return 0;
   service_reader reader(conn.fd());
   const std::optional<service_answer_t> answer = receive_header_answer(reader);

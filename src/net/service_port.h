@@ -51,6 +51,14 @@ std::uint32_t svc_position(int i, int n);
 // *sent (when given) tells how many bytes went out.
 bool send_service_message(int sock, std::span<const std::uint8_t> message, bool paced = false,
                           std::size_t* sent = nullptr);
+// A connection to the upgrade service, or -1. The workstation's address requests and SYNs
+// wait in the same queue as every image it sends: with the link full (a whole site upgraded
+// at once) they can be lost, and the kernel gives a camera up as unreachable after three
+// unanswered address requests, a second apart. A camera that stayed unreachable or silent is
+// therefore asked again, kSvcConnectTries times in all, each within kSvcTimeoutMs; any other
+// failure (a refusal: no service) is final.
+inline constexpr int kSvcConnectTries = 3;
+int connect_to_service(const char* address, std::uint16_t port);
 // The four 1056-byte messages (command 10001) that carry a 4096-byte block.
 bool send_upgrade_header(int sock, std::span<const std::uint8_t, kDeviceParamBlockSize> block,
                          bool paced = false);

@@ -58,7 +58,9 @@ bool set_non_blocking(int sock) {
 }
 
 int close_and_fail(int sock) {
+  const int why = errno;  // the caller's reason, not close's
   close(sock);
+  errno = why;
   return -1;
 }
 
@@ -144,10 +146,16 @@ int connect_with_timeout(std::uint32_t addr, std::uint16_t port, int timeout_ms)
   if (errno != EINPROGRESS && errno != EINTR && !would_block(errno)) {
     return close_and_fail(sock);
   }
-  if (wait_ready(sock, wait_for::writable, timeout_ms) == 1) {
+  const int ready = wait_ready(sock, wait_for::writable, timeout_ms);
+  if (ready == 1) {
     int pending = 0;
     socklen_t len = sizeof pending;
-    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &pending, &len) == 0 && pending == 0) return sock;
+    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &pending, &len) == 0) {
+      if (pending == 0) return sock;
+      errno = pending;
+    }
+  } else if (ready == 0) {
+    errno = ETIMEDOUT;
   }
   return close_and_fail(sock);
 }

@@ -31,7 +31,8 @@ int open_bound_socket(int type, std::uint16_t& port, int backlog);
 // Accepted socket in non-blocking mode, or -1. Addresses in network order; either may be null.
 int accept_with_timeout(int listener, std::uint32_t* local_addr, std::uint32_t* peer_addr,
                         int timeout_ms);
-// Connected non-blocking stream socket, or -1. Address in network order, port in host order.
+// Connected non-blocking stream socket, or -1 with errno telling why (ECONNREFUSED,
+// EHOSTUNREACH, ETIMEDOUT, ...). Address in network order, port in host order.
 int connect_with_timeout(std::uint32_t addr, std::uint16_t port, int timeout_ms);
 int connect_to_host(const char* dotted, std::uint16_t port, int timeout_ms);
 // Bytes sent (length on success; fewer after a time-out), or -1.

@@ -126,7 +126,7 @@ std::string updating_text(int i, int count, const std::string& name) {
 void run_service_route(upgrade_task_t& task, const std::string& address,
                        std::span<const std::uint8_t> package, const package_check_t& check,
                        const session_timing_t& timing) {
-  socket_handle conn(connect_to_host(address.c_str(), kServicePort, kSvcTimeoutMs));
+  socket_handle conn(connect_to_service(address.c_str(), kServicePort));
   const int sock = conn.fd();
   if (sock < 0) return show(task, kTextServiceConnectFailed);
   if (!send_upgrade_header(sock, package.first<kDeviceParamBlockSize>()))

@@ -98,6 +98,23 @@ std::size_t count_events(const std::vector<sim_event_t>& ev, const std::string& 
   return n;
 }
 
+// What a command printed on its standard output.
+std::string command_output(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  return out;
+}
+
+// A camera's IPv4 addresses and default route as `ip` shows them.
+std::string interface_state(const Lab& lab, int camera) {
+  return command_output("ip -n " + lab.camera_netns(camera) + " -4 -o addr show dev eth0; ip -n " +
+                        lab.camera_netns(camera) + " -4 route show default");
+}
+
 #define REQUIRE_ROOT()                                                      \
   do {                                                                      \
     if (geteuid() != 0) {                                                   \
@@ -284,14 +301,7 @@ TEST(CamsimLab, SetIpChangesLaterAnswersAndTheInterface) {
             (bytes_t{192, 0, 2, 77}));
 
   // The camera's interface moved too, and kept its on-link default route.
-  std::string cmd = "ip -n " + lab.camera_netns(0) + " -4 -o addr show dev eth0; ip -n " +
-                    lab.camera_netns(0) + " -4 route show default";
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-  }
+  const std::string out = interface_state(lab, 0);
   EXPECT_NE(out.find("inet 192.0.2.77/25"), std::string::npos) << out;
   EXPECT_EQ(out.find("192.0.2.10/"), std::string::npos) << out;
   EXPECT_NE(out.find("default dev eth0"), std::string::npos) << out;
@@ -533,17 +543,6 @@ std::size_t count_channel(const std::vector<sim_event_t>& ev, const std::string&
   return n;
 }
 
-std::string interface_state(const Lab& lab, int camera) {
-  std::string cmd = "ip -n " + lab.camera_netns(camera) + " -4 -o addr show dev eth0; ip -n " +
-                    lab.camera_netns(camera) + " -4 route show default";
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-  }
-  return out;
-}
 
 TEST(CamsimLab, McSearchIsAnsweredToTheRequesterOrTheGroup) {
   Lab lab(
@@ -815,7 +814,8 @@ TEST(CamsimLab, EveryCameraOfTwoFullSegmentsAnswersOneMcSearch) {
 
 TEST(LabFixture, BuildsTheRequestedTopology) {
   Lab lab(
-      {.segments = {{}, {.ws_ip = "203.0.113.9", .prefix = 25, .ws_mac = "02:AA:00:00:00:01"}},
+      {.segments = {{.ws_more_ips = {"198.51.100.1/24"}, .ws_rate_bps = 1'000'000'000},
+                    {.ws_ip = "203.0.113.9", .prefix = 25, .ws_mac = "02:AA:00:00:00:01"}},
        .cameras = {{.segment = 1, .mac = "02-00-5E-00-00-10", .ip = "203.0.113.20", .prefix = 25}},
        .add_tun = true,
        .start_camsim = false});
@@ -866,6 +866,14 @@ TEST(LabFixture, BuildsTheRequestedTopology) {
   }
   // A thread that left the scope is back in the test's own namespace.
   EXPECT_EQ(if_nametoindex("tun0"), 0u);
+  // Segment 0 carries its second subnet and its rate limit; segment 1 is left unshaped.
+  const std::string ws = "ip -n " + lab.ws_netns() + " -4 -o addr show dev ";
+  EXPECT_NE(command_output(ws + "eth0").find("inet 198.51.100.1/24"), std::string::npos);
+  const std::string qdisc = "tc -n " + lab.ws_netns() + " qdisc show dev ";
+  const std::string shaped = command_output(qdisc + "eth0");
+  EXPECT_NE(shaped.find("qdisc tbf"), std::string::npos) << shaped;
+  EXPECT_NE(shaped.find("rate 1Gbit"), std::string::npos) << shaped;
+  EXPECT_EQ(command_output(qdisc + "eth1").find("tbf"), std::string::npos);
 }
 
 TEST(LabFixture, NoNamespaceOfTheLabIsLeftAfterItsEnd) {
@@ -910,6 +918,7 @@ TEST(LabFixture, ConfigThatCannotBeBuiltIsNotOkAndBuildsNothing) {
       {"bad_camera_mac", {.cameras = {{.mac = "02:00:00:00:00"}}}},
       {"bad_extra_json", {.cameras = {{.extra_json = "\"a\":"}}}},
       {"fourth_segment_without_address", {.segments = {{}, {}, {}, {}}}},
+      {"further_address_without_prefix", {.segments = {{.ws_more_ips = {"198.51.100.1"}}}}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

@@ -408,6 +408,15 @@ bool Lab::fill_defaults() {
       return false;
     }
     s.ws_mac = mac_text(*mac);
+    for (const std::string& more : s.ws_more_ips) {
+      const std::size_t slash = more.find('/');
+      const std::string bits = slash == std::string::npos ? "" : more.substr(slash + 1);
+      if (!parse_quad(more.substr(0, slash)) || bits.empty() || bits.size() > 2 ||
+          bits.find_first_not_of("0123456789") != std::string::npos || std::stoi(bits) > 32) {
+        why_not_ = "segment " + std::to_string(k) + ": bad ws_more_ips item " + more;
+        return false;
+      }
+    }
   }
   for (std::size_t n = 0; n < cfg_.cameras.size(); ++n) {
     camera_t& c = cfg_.cameras[n];
@@ -453,6 +462,10 @@ bool Lab::bring_up() {
     const segment_t& s = cfg_.segments[k];
     topo += "segment " + std::to_string(k) + " " + s.ws_ip + "/" + std::to_string(s.prefix) + " " +
             s.ws_mac + "\n";
+    for (const std::string& more : s.ws_more_ips)
+      topo += "ws-address " + std::to_string(k) + " " + more + "\n";
+    if (s.ws_rate_bps > 0)
+      topo += "ws-rate " + std::to_string(k) + " " + std::to_string(s.ws_rate_bps) + "\n";
   }
   for (std::size_t n = 0; n < cfg_.cameras.size(); ++n) {
     const camera_t& c = cfg_.cameras[n];

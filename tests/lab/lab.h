@@ -46,6 +46,12 @@ struct segment_t {
   std::string ws_ip{};  // empty: 192.0.2.1, 198.51.100.1, 203.0.113.1 by index
   int prefix = 24;
   std::string ws_mac{};  // empty: 02:00:00:00:ff:<index, two hex digits>
+  // Further "address/prefix" of the workstation on this link: one /24 holds 253 cameras
+  // beside ws_ip, a larger site needs a second subnet on the same link.
+  std::vector<std::string> ws_more_ips{};
+  // Above 0: the workstation's link sends at most this many bit/s (a tc token bucket with a
+  // 50 ms queue), the one port through which a workstation reaches a large site.
+  std::uint64_t ws_rate_bps = 0;
 };
 
 struct lab_config_t {

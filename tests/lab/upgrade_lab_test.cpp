@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,6 +109,16 @@ std::vector<std::vector<std::uint8_t>> stored(const std::vector<lab::sim_event_t
   return out;
 }
 
+// The work record of camera n's session over `package`, with the camera's row in the list.
+upgrade_task_t session_task(lab_host& host, const lab::Lab& lab, int n, const bytes_t& package) {
+  upgrade_task_t task;
+  task.owner = &host;
+  task.camera = *camera_at(host.state(), host.add_camera(lab, n));
+  task.data = package.data();
+  task.length = static_cast<int>(package.size());
+  return task;
+}
+
 const bytes_t kImageA = pattern(3000, 1);  // three pieces
 const bytes_t kImageB = pattern(1025, 2);  // two pieces: 1024 and 1
 
@@ -160,11 +174,7 @@ TEST(UpgradeSessionLab, ServiceRouteOutcomes) {
   std::vector<std::thread> workers;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     upgrade_task_t& task = tasks[i];
-    task.owner = &host;
-    task.camera = *camera_at(host.state(), host.add_camera(lab, static_cast<int>(i)));
-    const bytes_t& bytes = rows[i].empty_first ? empty_first : package;
-    task.data = bytes.data();
-    task.length = static_cast<int>(bytes.size());
+    task = session_task(host, lab, static_cast<int>(i), rows[i].empty_first ? empty_first : package);
     workers.emplace_back([&lab, &task] {
       lab::netns_scope in(lab.ws_netns());
       run_upgrade_session(task, kQuick);
@@ -271,11 +281,7 @@ TEST(UpgradeSessionLab, ConnectionResetMidImageEndsWithAFailure) {
   LAB_REQUIRE(lab);
   const bytes_t package = test::make_package({{"big.bin", pattern(8u << 20, 4)}}, {}, 1);
   lab_host host;
-  upgrade_task_t task;
-  task.owner = &host;
-  task.camera = *camera_at(host.state(), host.add_camera(lab, 0));
-  task.data = package.data();
-  task.length = static_cast<int>(package.size());
+  upgrade_task_t task = session_task(host, lab, 0, package);
   {
     lab::netns_scope in(lab.ws_netns());
     run_upgrade_session(task, kQuick);
@@ -283,6 +289,52 @@ TEST(UpgradeSessionLab, ConnectionResetMidImageEndsWithAFailure) {
   const std::string text = host.final_text(0);
   EXPECT_TRUE(text.rfind("发送升级包数据失败 ", 0) == 0 || text == "查询相机重启状态失败") << text;
   EXPECT_TRUE(stored(lab.events(), 0, "svc-image").empty());
+}
+
+// The workstation's count of destinations it reported unreachable to its own sockets (an
+// address request that went unanswered three times ends there).
+long unreachable_reports(const lab::Lab& lab) {
+  lab::netns_scope in(lab.ws_netns());
+  std::ifstream snmp("/proc/thread-self/net/snmp");
+  std::string names, values;
+  while (std::getline(snmp, names) && std::getline(snmp, values)) {
+    if (names.rfind("Icmp:", 0) != 0) continue;
+    std::istringstream n(names), v(values);
+    std::string name, value;
+    while (n >> name && v >> value)
+      if (name == "OutDestUnreachs") return std::stol(value);
+  }
+  return -1;
+}
+
+// On a full link the workstation's address requests can be lost until the kernel gives the
+// camera up as unreachable; the session asks again rather than take the camera for one
+// without the service. Here the camera's switch port is down until the kernel gave it up.
+TEST(UpgradeSessionLab, CameraUnreachableAtFirstIsAskedAgain) {
+  lab::lab_config_t cfg;
+  cfg.cameras.resize(1);
+  lab::Lab lab(cfg);
+  LAB_REQUIRE(lab);
+  const std::string port = "ip -n " + lab.lab_id() + "-sw link set c0 ";
+  const long before = unreachable_reports(lab);
+  ASSERT_EQ(std::system((port + "down").c_str()), 0);
+  const bytes_t package = test::make_package({{"fw/a.bin", kImageA}}, {}, 1);
+  lab_host host;
+  upgrade_task_t task = session_task(host, lab, 0, package);
+  std::thread session([&lab, &task] {
+    lab::netns_scope in(lab.ws_netns());
+    run_upgrade_session(task, kQuick);
+  });
+  bool gave_up = false;
+  for (int i = 0; i < 200 && !gave_up; ++i) {
+    gave_up = unreachable_reports(lab) > before;
+    if (!gave_up) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(std::system((port + "up").c_str()), 0);
+  session.join();
+  EXPECT_TRUE(gave_up) << "the workstation never gave the camera up";
+  EXPECT_EQ(host.final_text(0), "升级成功，相机即将重启！");
+  EXPECT_EQ(stored(lab.events(), 0, "svc-image"), files_t{crc_be(kImageA)});
 }
 
 // The manager over a lab: three cameras per run, with the real waits.
