@@ -32,8 +32,7 @@ void CAddDlg::accept() {
 }
 
 manual_entry_fields_t CAddDlg::fields() const {
-  auto text = [this](int id) { return utf8(static_cast<QLineEdit*>(control(id))->text()); };
-  return {text(kIdMacEdit), text(kIdIpEdit), count_};
+  return {edit_text(kIdMacEdit), edit_text(kIdIpEdit), count_};
 }
 
 }  // namespace mardo

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/window/qt_text.h"
+
 namespace mardo {
 field_dialog::field_dialog(QWidget* parent, const QString& title) : QDialog(parent) {
   setWindowTitle(title);
@@ -32,6 +34,10 @@ QCheckBox* field_dialog::add_check(int id, const QString& label, bool on) {
 }
 
 QWidget* field_dialog::control(int id) const { return findChild<QWidget*>(QString::number(id)); }
+
+std::string field_dialog::edit_text(int id) const {
+  return utf8(static_cast<QLineEdit*>(control(id))->text());
+}
 
 void field_dialog::finish_layout(int ok_id, int cancel_id, QWidget* extra_button) {
   auto* buttons = new QDialogButtonBox(this);

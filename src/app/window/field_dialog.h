@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <string>
+
 class QLineEdit;
 class QCheckBox;
 class QFormLayout;
@@ -17,6 +19,8 @@ class field_dialog : public QDialog {
   QLineEdit* add_edit(int id, const QString& label, const QString& text);
   QCheckBox* add_check(int id, const QString& label, bool on);
   QWidget* control(int id) const;
+  // The text of edit `id`, UTF-8.
+  std::string edit_text(int id) const;
   // The 确定/取消 buttons, with their template ids.
   void finish_layout(int ok_id = 1, int cancel_id = 2, QWidget* extra_button = nullptr);
 

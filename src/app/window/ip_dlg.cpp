@@ -1,7 +1,5 @@
 #include "app/window/ip_dlg.h"
 
-#include <QLineEdit>
-
 #include "app/window/qt_text.h"
 
 namespace mardo {
@@ -15,8 +13,7 @@ CIPDlg::CIPDlg(QWidget* parent, const ip_fields_t& initial)
 }
 
 ip_fields_t CIPDlg::fields() const {
-  auto text = [this](int id) { return utf8(static_cast<QLineEdit*>(control(id))->text()); };
-  return {text(kIdIpEdit), text(kIdNetmaskEdit), text(kIdGatewayEdit)};
+  return {edit_text(kIdIpEdit), edit_text(kIdNetmaskEdit), edit_text(kIdGatewayEdit)};
 }
 
 }  // namespace mardo

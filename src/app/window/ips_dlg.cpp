@@ -1,7 +1,6 @@
 #include "app/window/ips_dlg.h"
 
 #include <QCheckBox>
-#include <QLineEdit>
 
 #include "app/window/qt_text.h"
 
@@ -17,8 +16,7 @@ CIPSDlg::CIPSDlg(QWidget* parent, const batch_ip_fields_t& initial)
 }
 
 batch_ip_fields_t CIPSDlg::fields() const {
-  auto text = [this](int id) { return utf8(static_cast<QLineEdit*>(control(id))->text()); };
-  return {text(kIdIpEdit), text(kIdNetmaskEdit), text(kIdGatewayEdit),
+  return {edit_text(kIdIpEdit), edit_text(kIdNetmaskEdit), edit_text(kIdGatewayEdit),
           static_cast<QCheckBox*>(control(kIdSameIpCheck))->isChecked()};
 }
 

@@ -22,8 +22,7 @@ CSetProduct::CSetProduct(QWidget* parent, choose_fn choose)
 }
 
 product_fields_t CSetProduct::fields() const {
-  auto text = [this](int id) { return utf8(static_cast<QLineEdit*>(control(id))->text()); };
-  return {text(1034), text(1035), text(1036)};
+  return {edit_text(1034), edit_text(1035), edit_text(1036)};
 }
 
 }  // namespace mardo
