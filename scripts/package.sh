@@ -13,10 +13,11 @@ bash scripts/deps.sh
 out=$PWD/build/package
 mkdir -p "$out"
 
-cmake -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMARDO_BUILD_TESTS=OFF -DMARDO_BUILD_SIM=ON -DMARDO_BUILD_FUZZ=OFF >/dev/null
-cmake --build "$out/build"
-(cd "$out/build" && cpack -B "$out" >/dev/null)
+# The programs come from the normal build tree (RelWithDebInfo, stripped by CPack): after
+# scripts/test.sh nothing is built again, and only what the package holds is built otherwise.
+cmake --preset default >/dev/null
+cmake --build --preset default --target mardo mardo-cli mkpackage camsim
+(cd build/default && cpack -B "$out" >/dev/null)
 rm -rf "$out/_CPack_Packages"
 deb=$(ls "$out"/mardo_*_amd64.deb)
 echo "package: $deb"

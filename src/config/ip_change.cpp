@@ -1,6 +1,6 @@
 #include "config/ip_change.h"
 
-#include <arpa/inet.h>
+#include "net/socket_api.h"
 
 #include <cstdio>
 #include <cstring>

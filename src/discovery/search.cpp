@@ -1,6 +1,6 @@
 #include "discovery/search.h"
 
-#include <arpa/inet.h>
+#include "net/socket_api.h"
 
 #include <chrono>
 #include <cstring>

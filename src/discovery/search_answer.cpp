@@ -1,6 +1,6 @@
 #include "discovery/search_answer.h"
 
-#include <arpa/inet.h>
+#include "net/socket_api.h"
 
 #include <algorithm>
 #include <cstring>

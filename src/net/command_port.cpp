@@ -11,20 +11,20 @@
 namespace mardo {
 namespace {
 
-bool send_request_header(int fd, std::uint32_t command, std::uint32_t payload_length) {
+bool send_request_header(socket_fd fd, std::uint32_t command, std::uint32_t payload_length) {
   std::uint8_t bytes[kCmdHeaderSize];
   encode_cmd_header({kCmdHeaderSize + payload_length, command, 0}, bytes);
   return send_all(fd, bytes, kCmdHeaderSize, kCmdSendTimeoutMs) == kCmdHeaderSize;
 }
 
-bool send_request(int fd, std::uint32_t command, std::span<const std::uint8_t> payload) {
+bool send_request(socket_fd fd, std::uint32_t command, std::span<const std::uint8_t> payload) {
   if (!send_request_header(fd, command, static_cast<std::uint32_t>(payload.size()))) return false;
   if (payload.empty()) return true;
   const int size = static_cast<int>(payload.size());
   return send_all(fd, payload.data(), size, kCmdSendTimeoutMs) == size;
 }
 
-std::optional<cmd_header_t> receive_header(int fd, int timeout_ms) {
+std::optional<cmd_header_t> receive_header(socket_fd fd, int timeout_ms) {
   std::uint8_t bytes[kCmdHeaderSize];
   if (recv_exact(fd, bytes, kCmdHeaderSize, timeout_ms) != kCmdHeaderSize) return std::nullopt;
   return decode_cmd_header(bytes);
@@ -66,7 +66,7 @@ int send_command_with_reply(const char* address, int timeout_ms,
                             std::uint16_t port) {
   if (!address) return 0;
   socket_handle conn(connect_to_host(address, port, timeout_ms));
-  if (conn.fd() < 0 || !send_request(conn.fd(), command, payload)) return 0;
+  if (!conn.valid() || !send_request(conn.fd(), command, payload)) return 0;
   const auto header = receive_header(conn.fd(), timeout_ms);
   if (!header) return 0;
   const auto size = cmd_reply_body_size(*header, expected_reply, reply.size());
@@ -81,7 +81,7 @@ std::uint32_t send_command_for_status(const char* address, int timeout_ms,
                                       std::uint32_t expected_reply, std::uint16_t port) {
   if (!address) return 0;
   socket_handle conn(connect_to_host(address, port, timeout_ms));
-  if (conn.fd() < 0 || !send_request(conn.fd(), command, payload)) return 0;
+  if (!conn.valid() || !send_request(conn.fd(), command, payload)) return 0;
   const auto header = receive_header(conn.fd(), timeout_ms);
   if (!header || header->command != expected_reply || header->length != kCmdHeaderSize) return 0;
   return header->status;
@@ -92,7 +92,7 @@ std::uint32_t send_file_command(const char* address,
                                 const char* path, int timeout_ms, std::uint16_t port) {
   if (!address || !path) return 0;
   socket_handle conn(connect_to_host(address, port, timeout_ms));
-  if (conn.fd() < 0) return 0;
+  if (!conn.valid()) return 0;
 
   std::FILE* file = std::fopen(path, "rb");
   if (!file) return 0;

@@ -1,11 +1,8 @@
 #include "net/multicast.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#ifndef _WIN32
 #include <netinet/udp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -30,18 +27,27 @@ ip_mreq group_request(const char* local_ip) {
   return req;
 }
 
-void grow_receive_buffer(int sock) {
-  const int size = kMcReceiveBuffer;
+void grow_receive_buffer(socket_fd sock) {
+#ifdef SO_RCVBUFFORCE
   // The forced variant passes net.core.rmem_max where the process may; else take what the
   // limit allows.
-  if (setsockopt(sock, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
-    setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-  }
+  if (set_int_option(sock, SOL_SOCKET, SO_RCVBUFFORCE, kMcReceiveBuffer)) return;
+#endif
+  set_int_option(sock, SOL_SOCKET, SO_RCVBUF, kMcReceiveBuffer);
 }
 
-int close_fail(int sock) {
-  close(sock);
-  return -1;
+socket_fd close_fail(socket_fd sock) {
+  close_socket(sock);
+  return kNoSocket;
+}
+
+// The switch that stops checksums on the request socket's datagrams.
+bool checksums_off(socket_fd sock) {
+#ifdef _WIN32
+  return set_int_option(sock, IPPROTO_UDP, UDP_NOCHECKSUM, 1);
+#else
+  return set_int_option(sock, SOL_SOCKET, SO_NO_CHECK, 1);
+#endif
 }
 
 // The steps every socket of the channel takes: reuse, bind, join, buffer. A group socket
@@ -49,35 +55,37 @@ int close_fail(int sock) {
 // group hears it on every interface any socket of the process joined, and two adapters'
 // exchanges would see each other's answers. It is set before the bind and the join, so not
 // one datagram of another adapter's cameras is queued in between.
-int open_member_socket(const char* ip, std::uint32_t bind_addr, bool group_of_own_interface) {
-  const int sock = socket(AF_INET, SOCK_DGRAM, 0);
-  if (sock < 0) {
+socket_fd open_member_socket(const char* ip, std::uint32_t bind_addr, bool group_socket) {
+  const socket_fd sock = open_socket(SOCK_DGRAM);
+  if (sock == kNoSocket) {
     log_printf("[%s]socket error = %d\r\n", ip, errno);
-    return -1;
+    return kNoSocket;
   }
-  const int on = 1;
-  int ret = setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (ret != 0) {
-    log_printf("[%s]setsockopt SOL_SOCKET SO_REUSEADDR, iRet=%d  LastError=%d\r\n", ip, ret, errno);
+  if (!set_int_option(sock, SOL_SOCKET, SO_REUSEADDR, 1)) {
+    log_printf("[%s]setsockopt SOL_SOCKET SO_REUSEADDR, iRet=%d  LastError=%d\r\n", ip, -1,
+               last_socket_error());
     return close_fail(sock);
   }
-  if (group_of_own_interface) {
-    const int off = 0;
-    setsockopt(sock, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
-  }
+#ifdef IP_MULTICAST_ALL
+  if (group_socket) set_int_option(sock, IPPROTO_IP, IP_MULTICAST_ALL, 0);
+#endif
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(kMcAnswerPort);
   local.sin_addr.s_addr = bind_addr;
   if (bind(sock, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-    log_printf("[%s]bind error, iRet=%d, LastError=%d\r\n", ip, -1, errno);
+    const int why = last_socket_error();
+#ifdef _WIN32
+    // Windows binds no socket to a group address; the adapter's socket hears the group.
+    if (group_socket && why == EADDRNOTAVAIL) return close_fail(sock);
+#endif
+    log_printf("[%s]bind error, iRet=%d, LastError=%d\r\n", ip, -1, why);
     return close_fail(sock);
   }
   const ip_mreq req = group_request(ip);
-  ret = setsockopt(sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &req, sizeof req);
-  if (ret != 0) {
-    log_printf("[%s]setsockopt IPPROTO_IP IP_ADD_MEMBERSHIP, iRet=%d  LastError=%d\r\n", ip, ret,
-               errno);
+  if (!set_option(sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &req, sizeof req)) {
+    log_printf("[%s]setsockopt IPPROTO_IP IP_ADD_MEMBERSHIP, iRet=%d  LastError=%d\r\n", ip, -1,
+               last_socket_error());
     return close_fail(sock);
   }
   grow_receive_buffer(sock);
@@ -89,24 +97,27 @@ int open_member_socket(const char* ip, std::uint32_t bind_addr, bool group_of_ow
 bool open_mc_socket(const char* local_ip, mc_socket_t& out) {
   out = mc_socket_t{};
   if (!local_ip || std::strcmp(local_ip, "0.0.0.0") == 0) return false;
-  const int sock = open_member_socket(local_ip, inet_addr(local_ip), false);
-  if (sock < 0) return false;
-  const int on = 1;
-  const int ret = setsockopt(sock, SOL_SOCKET, SO_NO_CHECK, &on, sizeof on);
-  if (ret != 0) {
-    log_printf("[%s]setsockopt IPPROTO_UDP UDP_NOCHECKSUM, iRet=%d  LastError=%d\r\n", local_ip,
-               ret, errno);
-    close(sock);
+  const socket_fd sock = open_member_socket(local_ip, inet_addr(local_ip), false);
+  if (sock == kNoSocket) return false;
+  if (!checksums_off(sock)) {
+    log_printf("[%s]setsockopt IPPROTO_UDP UDP_NOCHECKSUM, iRet=%d  LastError=%d\r\n", local_ip, -1,
+               last_socket_error());
+    close_socket(sock);
     return false;
   }
   // The request leaves by this adapter even where the routes would choose another.
   in_addr iface{};
   iface.s_addr = inet_addr(local_ip);
-  setsockopt(sock, IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface);
+  set_option(sock, IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface);
 
-  const int group = open_member_socket(local_ip, inet_addr(kMcGroup), true);
-  if (group < 0) {
-    close(sock);
+  const socket_fd group = open_member_socket(local_ip, inet_addr(kMcGroup), true);
+#ifdef _WIN32
+  const bool group_needed = false;
+#else
+  const bool group_needed = true;
+#endif
+  if (group == kNoSocket && group_needed) {
+    close_socket(sock);
     return false;
   }
 
@@ -131,9 +142,8 @@ int mc_send(const mc_socket_t& sock, std::string_view text) {
     to.sin_port = htons(kMcRequestPort);
     to.sin_addr.s_addr = inet_addr(kMcGroup);
     errno = 0;
-    sent = static_cast<int>(sendto(sock.iSock, buffer, 8 + text.size(), 0,
-                                   reinterpret_cast<const sockaddr*>(&to), sizeof to));
-    error = errno;
+    sent = send_datagram(sock.iSock, buffer, static_cast<int>(8 + text.size()), to);
+    error = sent < 0 ? errno : 0;
   } else {
     error = EMSGSIZE;
   }
@@ -144,19 +154,17 @@ int mc_send(const mc_socket_t& sock, std::string_view text) {
 
 mc_pass_t mc_receive(const mc_socket_t& sock, mc_header_t& header, std::string& text) {
   pollfd waits[2] = {{sock.iSock, POLLIN, 0}, {sock.iGroupSock, POLLIN, 0}};
-  if (sock.iSock < 0 && sock.iGroupSock < 0) return mc_pass_t::nothing;
-  // poll skips a negative descriptor, so either socket may be missing.
-  if (poll(waits, 2, kMcPassMs) <= 0) return mc_pass_t::nothing;
+  if (sock.iSock == kNoSocket && sock.iGroupSock == kNoSocket) return mc_pass_t::nothing;
+  // Either socket may be missing; the wait skips it.
+  if (poll_sockets(waits, 2, kMcPassMs) <= 0) return mc_pass_t::nothing;
   // A socket with an error pending is read too: the failed receive clears it.
-  const int ready = waits[0].revents ? sock.iSock : sock.iGroupSock;
+  const socket_fd ready = waits[0].revents ? sock.iSock : sock.iGroupSock;
 
   std::uint8_t buffer[kMcBufferSize] = {};
-  sockaddr_in from{};
-  socklen_t from_len = sizeof from;
-  // MSG_TRUNC gives the datagram's real size, so an oversized one is recognised and dropped.
-  const ssize_t got = recvfrom(ready, buffer, sizeof buffer, MSG_TRUNC,
-                               reinterpret_cast<sockaddr*>(&from), &from_len);
-  if (got <= 0 || got > static_cast<ssize_t>(sizeof buffer)) return mc_pass_t::nothing;
+  // An oversized datagram is recognised and dropped.
+  bool cut = false;
+  const int got = recv_datagram(ready, buffer, sizeof buffer, nullptr, &cut);
+  if (got <= 0 || cut) return mc_pass_t::nothing;
 
   const char* ip = sock.local_ip.c_str();
   switch (mc_parse_datagram(buffer, static_cast<std::size_t>(got), header, text)) {
@@ -190,11 +198,11 @@ mc_datagram_t mc_parse_datagram(const std::uint8_t* data, std::size_t size, mc_h
 
 void close_mc_socket(mc_socket_t& sock) {
   const ip_mreq req = group_request(sock.local_ip.c_str());
-  for (int* s : {&sock.iSock, &sock.iGroupSock}) {
-    if (*s < 0) continue;
-    setsockopt(*s, IPPROTO_IP, IP_DROP_MEMBERSHIP, &req, sizeof req);
-    close(*s);
-    *s = -1;
+  for (socket_fd* s : {&sock.iSock, &sock.iGroupSock}) {
+    if (*s == kNoSocket) continue;
+    set_option(*s, IPPROTO_IP, IP_DROP_MEMBERSHIP, &req, sizeof req);
+    close_socket(*s);
+    *s = kNoSocket;
   }
 }
 

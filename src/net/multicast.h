@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/socket_api.h"
+
 namespace mardo {
 
 inline constexpr std::uint32_t MC_IDENTIFY = 0x5ABABABA;
@@ -25,9 +27,11 @@ struct mc_header_t {
 // So besides the socket bound to the adapter's address (which sends, and receives the
 // answers sent back to that address) there is a second one bound to the group, which with
 // IP_MULTICAST_ALL off receives the group answers of this adapter's interface only.
+// Windows refuses a bind to the group and hands the group's datagrams to the socket bound
+// to the adapter's address that joined it, so there the second socket is not made.
 struct mc_socket_t {
-  int iSock = -1;
-  int iGroupSock = -1;
+  socket_fd iSock = kNoSocket;
+  socket_fd iGroupSock = kNoSocket;
   std::string local_ip;
 };
 

@@ -53,7 +53,7 @@ std::uint32_t svc_position(int i, int n) {
   return i == n - 1 ? kSvcLast : kSvcMiddle;
 }
 
-bool send_service_message(int sock, std::span<const std::uint8_t> message, bool paced,
+bool send_service_message(socket_fd sock, std::span<const std::uint8_t> message, bool paced,
                           std::size_t* sent_out) {
   std::size_t sent = 0;
   int idle = 0;
@@ -78,15 +78,15 @@ bool send_service_message(int sock, std::span<const std::uint8_t> message, bool 
   return true;
 }
 
-int connect_to_service(const char* address, std::uint16_t port) {
+socket_fd connect_to_service(const char* address, std::uint16_t port) {
   for (int t = 0; t < kSvcConnectTries && !stop_requested(); ++t) {
-    const int sock = connect_to_host(address, port, kSvcTimeoutMs);
-    if (sock >= 0 || (errno != EHOSTUNREACH && errno != ETIMEDOUT)) return sock;
+    const socket_fd sock = connect_to_host(address, port, kSvcTimeoutMs);
+    if (sock != kNoSocket || (errno != EHOSTUNREACH && errno != ETIMEDOUT)) return sock;
   }
-  return -1;
+  return kNoSocket;
 }
 
-bool send_upgrade_header(int sock, std::span<const std::uint8_t, kDeviceParamBlockSize> block,
+bool send_upgrade_header(socket_fd sock, std::span<const std::uint8_t, kDeviceParamBlockSize> block,
                          bool paced) {
   constexpr int kFragments = kDeviceParamBlockSize / kSvcPiece;
   std::uint8_t message[kSvcHeaderSize + kSvcPiece];
@@ -176,7 +176,7 @@ std::optional<service_answer_t> receive_header_answer(service_reader& reader) {
   return std::nullopt;
 }
 
-int send_json_request(int sock, std::uint32_t command, std::span<const char> json,
+int send_json_request(socket_fd sock, std::uint32_t command, std::span<const char> json,
                       std::uint32_t kind, std::string& reply, int timeout_ms) {
   const int length = static_cast<int>(json.size());
   const int fragments = (length + kSvcJsonFragment - 1) / kSvcJsonFragment;
@@ -212,7 +212,7 @@ int query_device_param(const char* address, std::uint16_t port,
   if (!address) return 0;
   {
     socket_handle conn(connect_to_service(address, port));
-    if (conn.fd() < 0) return 0;
+    if (!conn.valid()) return 0;
     std::string reply;
     send_json_request(conn.fd(), kSvcJsonCommand, kGetDevParam, 1, reply, kSvcTimeoutMs);
     const json_object answer(reply);
@@ -223,7 +223,7 @@ int query_device_param(const char* address, std::uint16_t port,
 
   // Cameras of an older service answer only the upgrade header.
   socket_handle conn(connect_to_service(address, port));
-  if (conn.fd() < 0 || !send_upgrade_header(conn.fd(), block, true)) return 0;
+  if (!conn.valid() || !send_upgrade_header(conn.fd(), block, true)) return 0;
   service_reader reader(conn.fd());
   const std::optional<service_answer_t> answer = receive_header_answer(reader);
   if (!answer) return 0;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "net/socket_api.h"
+
 namespace mardo {
 
 inline constexpr std::uint16_t kServicePort = 9300;
@@ -49,7 +51,7 @@ std::uint32_t svc_position(int i, int n);
 // apart, as the device-parameter handshake does); three calls in a row without progress
 // fail it.
 // *sent (when given) tells how many bytes went out.
-bool send_service_message(int sock, std::span<const std::uint8_t> message, bool paced = false,
+bool send_service_message(socket_fd sock, std::span<const std::uint8_t> message, bool paced = false,
                           std::size_t* sent = nullptr);
 // A connection to the upgrade service, or -1. The workstation's address requests and SYNs
 // wait in the same queue as every image it sends: with the link full (a whole site upgraded
@@ -58,9 +60,9 @@ bool send_service_message(int sock, std::span<const std::uint8_t> message, bool 
 // therefore asked again, kSvcConnectTries times in all, each within kSvcTimeoutMs; any other
 // failure (a refusal: no service) is final.
 inline constexpr int kSvcConnectTries = 3;
-int connect_to_service(const char* address, std::uint16_t port);
+socket_fd connect_to_service(const char* address, std::uint16_t port);
 // The four 1056-byte messages (command 10001) that carry a 4096-byte block.
-bool send_upgrade_header(int sock, std::span<const std::uint8_t, kDeviceParamBlockSize> block,
+bool send_upgrade_header(socket_fd sock, std::span<const std::uint8_t, kDeviceParamBlockSize> block,
                          bool paced = false);
 // An answer of the service: its header and its text (the payload up to its first NUL).
 struct service_answer_t {
@@ -75,7 +77,7 @@ struct service_answer_t {
 // 0 that do not start a header are that header's text, up to the next header.
 class service_reader {
  public:
-  explicit service_reader(int sock) : sock_(sock) {}
+  explicit service_reader(socket_fd sock) : sock_(sock) {}
   // The next whole answer; none when timeout_ms from the call ran out first, or when the
   // connection failed (then broken()).
   std::optional<service_answer_t> next(int timeout_ms);
@@ -88,7 +90,7 @@ class service_reader {
   // What is pending is, or may become, a header's magic word.
   bool header_may_start() const;
 
-  int sock_;
+  socket_fd sock_;
   std::vector<std::uint8_t> pending_;
   bool broken_ = false;
   bool after_bare_ = false;  // the last answer was a header of length 0
@@ -101,7 +103,7 @@ std::optional<service_answer_t> receive_header_answer(service_reader& reader);
 
 // One JSON command in fragments of 992 bytes; reply fragments are appended to reply in
 // order. 0 when a whole reply without an error word came, else -1.
-int send_json_request(int sock, std::uint32_t command, std::span<const char> json,
+int send_json_request(socket_fd sock, std::uint32_t command, std::span<const char> json,
                       std::uint32_t kind, std::string& reply, int timeout_ms);
 // 1 when the camera answers as an upgrade-service device ("getDevParam", else the older
 // upgrade-header handshake), 0 otherwise.

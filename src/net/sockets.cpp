@@ -1,11 +1,5 @@
 #include "net/sockets.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -15,24 +9,14 @@
 
 namespace mardo {
 
-socket_handle::~socket_handle() {
-  if (fd_ >= 0) ::close(fd_);
-}
 namespace {
 
 enum class wait_for { readable, writable };
 
-bool would_block(int err) {
-#if EAGAIN != EWOULDBLOCK
-  if (err == EWOULDBLOCK) return true;
-#endif
-  return err == EAGAIN;
-}
-
 // 1 ready, 0 time-out, -1 failed wait. An error or hang-up on the socket counts as ready:
 // the call that follows reports it. A job told to stop times out at once.
-int wait_ready(int sock, wait_for what, int timeout_ms) {
-  if (sock < 0) return -1;
+int wait_ready(socket_fd sock, wait_for what, int timeout_ms) {
+  if (sock == kNoSocket) return -1;
   using clock = std::chrono::steady_clock;
   const int wait_ms = timeout_ms < 0 ? 0 : timeout_ms;
   const auto deadline = clock::now() + std::chrono::milliseconds(wait_ms);
@@ -41,7 +25,7 @@ int wait_ready(int sock, wait_for what, int timeout_ms) {
   for (;;) {
     if (stop_requested()) return 0;
     p.revents = 0;
-    const int r = poll(&p, 1, std::min(left, kStopSliceMs));
+    const int r = poll_sockets(&p, 1, std::min(left, kStopSliceMs));
     if (r > 0) return (p.revents & POLLNVAL) ? -1 : 1;
     if (r < 0 && errno != EINTR) return -1;
     // Neither a signal nor the slices stretch the wait beyond its time-out.
@@ -52,16 +36,11 @@ int wait_ready(int sock, wait_for what, int timeout_ms) {
   }
 }
 
-bool set_non_blocking(int sock) {
-  int on = 1;
-  return ioctl(sock, FIONBIO, &on) == 0;
-}
-
-int close_and_fail(int sock) {
-  const int why = errno;  // the caller's reason, not close's
-  close(sock);
+socket_fd close_and_fail(socket_fd sock) {
+  const int why = last_socket_error();  // the caller's reason, not close's
+  close_socket(sock);
   errno = why;
-  return -1;
+  return kNoSocket;
 }
 
 sockaddr_in ipv4_address(std::uint32_t addr, std::uint16_t port) {
@@ -74,22 +53,19 @@ sockaddr_in ipv4_address(std::uint32_t addr, std::uint16_t port) {
 
 }  // namespace
 
-int open_bound_socket(int type, std::uint16_t& port, int backlog) {
+socket_fd open_bound_socket(int type, std::uint16_t& port, int backlog) {
   int sock_type = 0;
   if (type == kSockStream) {
     sock_type = SOCK_STREAM;
   } else if (type == kSockDatagram) {
     sock_type = SOCK_DGRAM;
   } else {
-    return -1;
+    return kNoSocket;
   }
-  const int sock = socket(AF_INET, sock_type, 0);
-  if (sock < 0) return -1;
+  const socket_fd sock = open_socket(sock_type);
+  if (sock == kNoSocket) return kNoSocket;
 
-  int on = 1;
-  if (setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
-    return close_and_fail(sock);
-  }
+  if (!set_int_option(sock, SOL_SOCKET, SO_REUSEADDR, 1)) return close_and_fail(sock);
   const sockaddr_in local = ipv4_address(htonl(INADDR_ANY), port);
   if (bind(sock, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
     return close_and_fail(sock);
@@ -109,17 +85,17 @@ int open_bound_socket(int type, std::uint16_t& port, int backlog) {
   return sock;
 }
 
-int accept_with_timeout(int listener, std::uint32_t* local_addr, std::uint32_t* peer_addr,
-                        int timeout_ms) {
-  if (wait_ready(listener, wait_for::readable, timeout_ms) != 1) return -1;
+socket_fd accept_with_timeout(socket_fd listener, std::uint32_t* local_addr,
+                              std::uint32_t* peer_addr, int timeout_ms) {
+  if (wait_ready(listener, wait_for::readable, timeout_ms) != 1) return kNoSocket;
   sockaddr_in peer{};
   socklen_t peer_len = sizeof peer;
-  int sock = -1;
+  socket_fd sock = kNoSocket;
   do {
     peer_len = sizeof peer;
     sock = accept(listener, reinterpret_cast<sockaddr*>(&peer), &peer_len);
-  } while (sock < 0 && errno == EINTR);
-  if (sock < 0) return -1;
+  } while (sock == kNoSocket && last_socket_error() == EINTR);
+  if (sock == kNoSocket) return kNoSocket;
   if (!set_non_blocking(sock)) return close_and_fail(sock);
 
   if (peer_addr != nullptr) *peer_addr = peer.sin_addr.s_addr;
@@ -134,50 +110,50 @@ int accept_with_timeout(int listener, std::uint32_t* local_addr, std::uint32_t* 
   return sock;
 }
 
-int connect_with_timeout(std::uint32_t addr, std::uint16_t port, int timeout_ms) {
-  const int sock = socket(AF_INET, SOCK_STREAM, 0);
-  if (sock < 0) return -1;
+socket_fd connect_with_timeout(std::uint32_t addr, std::uint16_t port, int timeout_ms) {
+  const socket_fd sock = open_socket(SOCK_STREAM);
+  if (sock == kNoSocket) return kNoSocket;
   if (!set_non_blocking(sock)) return close_and_fail(sock);
 
   const sockaddr_in peer = ipv4_address(addr, port);
   if (connect(sock, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return sock;
   // A refusal Linux knows at once (no route, no local port) leaves an unconnected socket
   // that select reports writable with no pending error; it must not pass as connected.
-  if (errno != EINPROGRESS && errno != EINTR && !would_block(errno)) {
-    return close_and_fail(sock);
-  }
+  const int err = last_socket_error();
+  if (err != EINPROGRESS && err != EINTR && !would_block(err)) return close_and_fail(sock);
   const int ready = wait_ready(sock, wait_for::writable, timeout_ms);
   if (ready == 1) {
     int pending = 0;
     socklen_t len = sizeof pending;
-    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &pending, &len) == 0) {
+    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&pending), &len) == 0) {
       if (pending == 0) return sock;
-      errno = pending;
+      errno = socket_errno_of(pending);
     }
   } else if (ready == 0) {
     errno = ETIMEDOUT;
   }
-  return close_and_fail(sock);
+  const int why = errno;
+  close_socket(sock);
+  errno = why;
+  return kNoSocket;
 }
 
-int connect_to_host(const char* dotted, std::uint16_t port, int timeout_ms) {
-  if (dotted == nullptr) return -1;
-  const in_addr_t addr = inet_addr(dotted);
+socket_fd connect_to_host(const char* dotted, std::uint16_t port, int timeout_ms) {
+  if (dotted == nullptr) return kNoSocket;
+  const std::uint32_t addr = inet_addr(dotted);
   // inet_addr's failure value is the broadcast address, which no TCP peer can have.
-  if (addr == INADDR_NONE) return -1;
+  if (addr == INADDR_NONE) return kNoSocket;
   return connect_with_timeout(addr, port, timeout_ms);
 }
 
-int send_all(int sock, const void* data, int length, int timeout_ms) {
+int send_all(socket_fd sock, const void* data, int length, int timeout_ms) {
   if (length < 0 || (length > 0 && data == nullptr)) return -1;
   const auto* bytes = static_cast<const char*>(data);
   int sent = 0;
   while (sent < length) {
-    // MSG_NOSIGNAL: a peer that has gone gives -1 here instead of killing the process.
-    const ssize_t n =
-        send(sock, bytes + sent, static_cast<std::size_t>(length - sent), MSG_NOSIGNAL);
+    const int n = send_bytes(sock, bytes + sent, length - sent);
     if (n > 0) {
-      sent += static_cast<int>(n);
+      sent += n;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -187,14 +163,14 @@ int send_all(int sock, const void* data, int length, int timeout_ms) {
   return sent;
 }
 
-int recv_exact(int sock, void* buffer, int length, int timeout_ms) {
+int recv_exact(socket_fd sock, void* buffer, int length, int timeout_ms) {
   if (length < 0 || (length > 0 && buffer == nullptr)) return -1;
   auto* bytes = static_cast<char*>(buffer);
   int got = 0;
   while (got < length) {
-    const ssize_t n = recv(sock, bytes + got, static_cast<std::size_t>(length - got), 0);
+    const int n = recv_bytes(sock, bytes + got, length - got);
     if (n > 0) {
-      got += static_cast<int>(n);
+      got += n;
       continue;
     }
     if (n == 0) return -2;
@@ -205,46 +181,43 @@ int recv_exact(int sock, void* buffer, int length, int timeout_ms) {
   return got;
 }
 
-int recv_some(int sock, void* buffer, int capacity, int timeout_ms) {
+int recv_some(socket_fd sock, void* buffer, int capacity, int timeout_ms) {
   // A zero-byte recv would read as the peer's close.
   if (capacity <= 0 || buffer == nullptr) return -1;
   const int ready = wait_ready(sock, wait_for::readable, timeout_ms);
   if (ready < 0) return -1;
   if (ready == 0) return 0;
-  ssize_t n = 0;
+  int n = 0;
   do {
-    n = recv(sock, buffer, static_cast<std::size_t>(capacity), 0);
+    n = recv_bytes(sock, buffer, capacity);
   } while (n < 0 && errno == EINTR);
   if (n == 0) return -2;
-  return static_cast<int>(n);
+  return n < 0 ? -1 : n;
 }
 
-int recv_peek(int sock, void* buffer, int capacity) {
+int recv_peek(socket_fd sock, void* buffer, int capacity) {
   if (capacity <= 0 || buffer == nullptr) return -1;
-  ssize_t n = 0;
+  int n = 0;
   do {
-    n = recv(sock, buffer, static_cast<std::size_t>(capacity), MSG_PEEK | MSG_DONTWAIT);
+    n = recv_bytes(sock, buffer, capacity, true);
   } while (n < 0 && errno == EINTR);
   if (n == 0) return -2;
   if (n < 0) return would_block(errno) ? 0 : -1;
-  return static_cast<int>(n);
+  return n;
 }
 
-int recvfrom_with_timeout(int sock, void* buffer, int capacity, int timeout_ms, sockaddr_in* from,
-                          socklen_t* from_len) {
+int recvfrom_with_timeout(socket_fd sock, void* buffer, int capacity, int timeout_ms,
+                          sockaddr_in* from) {
   if (capacity <= 0 || buffer == nullptr) return -1;
   const int ready = wait_ready(sock, wait_for::readable, timeout_ms);
   if (ready < 0) return -1;
   if (ready == 0) return 0;
-  // The kernel faults a sender address without its length after the datagram is consumed.
-  sockaddr* sender = from_len != nullptr ? reinterpret_cast<sockaddr*>(from) : nullptr;
-  ssize_t n = 0;
+  int n = 0;
   do {
-    n = recvfrom(sock, buffer, static_cast<std::size_t>(capacity), 0, sender,
-                 sender != nullptr ? from_len : nullptr);
+    n = recv_datagram(sock, buffer, capacity, from);
   } while (n < 0 && errno == EINTR);
   if (n == 0) return -2;
-  return static_cast<int>(n);
+  return n < 0 ? -1 : n;
 }
 
 }  // namespace mardo

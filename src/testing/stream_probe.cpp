@@ -1,10 +1,5 @@
 #include "testing/stream_probe.h"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -37,9 +32,9 @@ constexpr int kMaxFailures = 3;
 constexpr int kPushBacklog = 10;
 constexpr int kRtpReceiveBuffer = 64 * 1024 * 1024;
 
-void close_socket(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
+void drop_socket(socket_fd& fd) {
+  close_socket(fd);
+  fd = kNoSocket;
 }
 
 }  // namespace
@@ -53,12 +48,12 @@ struct stream_probe {
   void* owner = nullptr;
   std::uint8_t interleaved = 1;
   std::uint8_t main_stream = 1;
-  int control_socket = -1;
+  socket_fd control_socket = kNoSocket;
   int cseq = 1;
   std::string session_id;
-  int rtp_socket = -1;
+  socket_fd rtp_socket = kNoSocket;
   std::uint16_t client_port = 0;
-  int push_listener = -1;
+  socket_fd push_listener = kNoSocket;
   std::uint16_t track_id = 0;
   std::atomic<std::int32_t> push_disabled{0};
   receive_state rx;  // running, failures, reassembly, media sink
@@ -108,38 +103,35 @@ bool stream_probe::open_local_ports() {
     if (p + 2 > 0xFFFF) return false;
     std::uint16_t push_port = static_cast<std::uint16_t>(p + 2);
     push_listener = open_bound_socket(kSockStream, push_port, kPushBacklog);
-    return push_listener >= 0;
+    return push_listener != kNoSocket;
   }
   while (!stopping()) {
     std::uint16_t free_port = 0;
-    const int probe = open_bound_socket(kSockStream, free_port, 1);
+    const socket_fd probe = open_bound_socket(kSockStream, free_port, 1);
     // A failure that lasts (no descriptors left) must not spin: each try waits a little.
-    if (probe < 0) {
+    if (probe == kNoSocket) {
       if (pause(kPortRetryMs)) break;
       continue;
     }
-    ::close(probe);
+    close_socket(probe);
     // RTP, RTCP and the push channel take three ports in a row.
     if (free_port == 0 || free_port > 0xFFFF - 2) continue;  // the next try takes another
     client_port = free_port;
     std::uint16_t port_copy = client_port;
     rtp_socket = open_bound_socket(kSockDatagram, port_copy, 0);
-    if (rtp_socket < 0) {
+    if (rtp_socket == kNoSocket) {
       if (pause(kPortRetryMs)) break;
       continue;
     }
     std::uint16_t push_port = static_cast<std::uint16_t>(client_port + 2);
     push_listener = open_bound_socket(kSockStream, push_port, kPushBacklog);
-    if (push_listener < 0) {
-      close_socket(rtp_socket);
+    if (push_listener == kNoSocket) {
+      drop_socket(rtp_socket);
       if (pause(kPortRetryMs)) break;
       continue;
     }
-    timeval wait{};
-    wait.tv_sec = kUdpWaitMs / 1000;
-    setsockopt(rtp_socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    const int size = kRtpReceiveBuffer;
-    setsockopt(rtp_socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    set_io_timeouts(rtp_socket, 0, kUdpWaitMs);
+    set_int_option(rtp_socket, SOL_SOCKET, SO_RCVBUF, kRtpReceiveBuffer);
     return true;
   }
   return false;
@@ -177,19 +169,19 @@ void stream_probe::media_loop() {
 void stream_probe::push_loop() {
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kPushBuffer]);
   while (rx.running.load() == 1) {
-    const int connection = accept_with_timeout(push_listener, nullptr, nullptr, kPushWaitMs);
-    if (connection < 0) {
+    const socket_fd connection = accept_with_timeout(push_listener, nullptr, nullptr, kPushWaitMs);
+    if (connection == kNoSocket) {
       // A listener shut down for the teardown fails at once; do not spin on it.
       if (rx.running.load() == 1 && !stopping()) pause(10);
       continue;
     }
     if (push_disabled.load() == 1 || rx.running.load() != 1) {
-      ::close(connection);
+      close_socket(connection);
       continue;
     }
     while (rx.running.load() == 1 && receive_push_message(connection, buffer.get(), rx)) {
     }
-    ::close(connection);
+    close_socket(connection);
   }
 }
 
@@ -205,14 +197,14 @@ void stream_probe::run() {
     bool quiet_end = false;
 
     control_socket = connect_to_host(host, port, kConnectWaitMs);
-    if (control_socket >= 0 && !stopping()) {
+    if (control_socket != kNoSocket && !stopping()) {
       quiet_end = !open_local_ports();
       if (!quiet_end && request_stream(url) && !stopping()) {
         rx.running = 1;
-        const int check = connect_to_host(host, kPushProbePort, kPushCheckWaitMs);
-        if (check >= 0) {
+        const socket_fd check = connect_to_host(host, kPushProbePort, kPushCheckWaitMs);
+        if (check != kNoSocket) {
           push_disabled = 1;
-          ::close(check);
+          close_socket(check);
         }
         try {
           media = std::thread(&stream_probe::media_loop, this);
@@ -240,18 +232,17 @@ void stream_probe::run() {
     // Teardown. Shutting the receiving side wakes receivers that wait for data at once;
     // nothing goes to the camera for it.
     rx.running = 0;
-    if (control_socket >= 0) shutdown(control_socket, SHUT_RD);
-    if (rtp_socket >= 0) shutdown(rtp_socket, SHUT_RD);
-    if (push_listener >= 0) shutdown(push_listener, SHUT_RD);
+    for (const socket_fd s : {control_socket, rtp_socket, push_listener})
+      if (s != kNoSocket) shutdown(s, kShutReceive);
     if (push.joinable()) push.join();
     if (media.joinable()) media.join();
     if (!session_id.empty()) send_request({.method = rtsp_method_t::teardown});
-    if (control_socket >= 0) {
+    if (control_socket != kNoSocket) {
       if (!stopping() && !quiet_end) status(0);
-      close_socket(control_socket);
+      drop_socket(control_socket);
     }
-    close_socket(rtp_socket);
-    close_socket(push_listener);
+    drop_socket(rtp_socket);
+    drop_socket(push_listener);
     if (stopping() || pause(kRetryPauseMs)) break;
   }
 }

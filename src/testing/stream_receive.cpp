@@ -11,13 +11,13 @@ constexpr int kPeekLimit = 1024;
 constexpr std::uint32_t kPushMaxLength = kPushBuffer - kPushHeader;
 
 // Takes whatever is waiting, without waiting for more.
-void drain(int sock, std::uint8_t* buffer, int capacity) {
+void drain(socket_fd sock, std::uint8_t* buffer, int capacity) {
   while (recv_some(sock, buffer, capacity, -1) > 0) {
   }
 }
 
 // An RTSP answer (a keep-alive's) sits among the media: its text up to the next "$" goes.
-void skip_answer(int sock, std::uint8_t* buffer) {
+void skip_answer(socket_fd sock, std::uint8_t* buffer) {
   const int peeked = recv_peek(sock, buffer, kPeekLimit);
   if (peeked <= 0) return;
   int take = peeked;
@@ -32,7 +32,7 @@ void skip_answer(int sock, std::uint8_t* buffer) {
 }
 
 // Reads n bytes with waits of kPushWaitMs for what is missing, while the stream plays.
-int read_while_running(int sock, std::uint8_t* buffer, int n, const receive_state& s) {
+int read_while_running(socket_fd sock, std::uint8_t* buffer, int n, const receive_state& s) {
   int got = 0;
   while (got < n && s.running.load() == 1) {
     const int r = recv_exact(sock, buffer + got, n - got, kPushWaitMs);
@@ -44,7 +44,7 @@ int read_while_running(int sock, std::uint8_t* buffer, int n, const receive_stat
 
 }  // namespace
 
-void receive_interleaved_step(int control_socket, std::uint8_t* buffer, receive_state& s) {
+void receive_interleaved_step(socket_fd control_socket, std::uint8_t* buffer, receive_state& s) {
   std::uint8_t head[4];
   const int got = recv_exact(control_socket, head, 4, kInterleavedWaitMs);
   if (got <= 0) {
@@ -84,9 +84,8 @@ void receive_interleaved_step(int control_socket, std::uint8_t* buffer, receive_
                     s.sink);
 }
 
-void receive_udp_step(int rtp_socket, std::uint8_t* buffer, receive_state& s) {
-  const int r =
-      recvfrom_with_timeout(rtp_socket, buffer, kMediaBuffer, kUdpWaitMs, nullptr, nullptr);
+void receive_udp_step(socket_fd rtp_socket, std::uint8_t* buffer, receive_state& s) {
+  const int r = recvfrom_with_timeout(rtp_socket, buffer, kMediaBuffer, kUdpWaitMs, nullptr);
   if (r <= 0) {
     ++s.failures;
     return;
@@ -97,7 +96,7 @@ void receive_udp_step(int rtp_socket, std::uint8_t* buffer, receive_state& s) {
                     s.sink);
 }
 
-bool receive_push_message(int connection, std::uint8_t* buffer, receive_state& s) {
+bool receive_push_message(socket_fd connection, std::uint8_t* buffer, receive_state& s) {
   if (read_while_running(connection, buffer, kPushHeader, s) < kPushHeader) return false;
   const std::uint8_t payload_type = buffer[1];
   const std::uint32_t timestamp = std::uint32_t{buffer[4]} << 24 | std::uint32_t{buffer[5]} << 16 |

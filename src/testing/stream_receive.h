@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "net/socket_api.h"
 #include "testing/rtp_reassembly.h"
 
 namespace mardo {
@@ -25,11 +26,11 @@ struct receive_state {
 };
 
 // `buffer` holds kMediaBuffer bytes.
-void receive_interleaved_step(int control_socket, std::uint8_t* buffer, receive_state& s);
-void receive_udp_step(int rtp_socket, std::uint8_t* buffer, receive_state& s);
+void receive_interleaved_step(socket_fd control_socket, std::uint8_t* buffer, receive_state& s);
+void receive_udp_step(socket_fd rtp_socket, std::uint8_t* buffer, receive_state& s);
 
 // Reads one message from a push connection into `buffer` (kPushBuffer bytes) and delivers
 // it; a malformed header drains what is waiting. False when the connection is to be closed.
-bool receive_push_message(int connection, std::uint8_t* buffer, receive_state& s);
+bool receive_push_message(socket_fd connection, std::uint8_t* buffer, receive_state& s);
 
 }  // namespace mardo

@@ -1,9 +1,5 @@
 #include "upgrade/tftp_transfer.h"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -25,14 +21,13 @@ namespace {
 
 class socket_transport : public tftp_transport {
  public:
-  socket_transport(int fd, std::uint32_t camera) : fd_(fd), camera_(camera) {
+  socket_transport(socket_fd fd, std::uint32_t camera) : fd_(fd), camera_(camera) {
     peer_.sin_family = AF_INET;
     peer_.sin_addr.s_addr = camera;
     peer_.sin_port = htons(kTftpPort);
   }
   void send(std::span<const std::uint8_t> packet) override {
-    ::sendto(fd_.fd(), packet.data(), packet.size(), MSG_NOSIGNAL,
-             reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_);
+    send_datagram(fd_.fd(), packet.data(), static_cast<int>(packet.size()), peer_);
   }
   int receive(std::span<std::uint8_t> answer, int timeout_ms) override {
     const std::uint64_t start = tick_ms();
@@ -40,9 +35,8 @@ class socket_transport : public tftp_transport {
       const std::uint64_t spent = tick_ms() - start;
       if (spent >= static_cast<std::uint64_t>(timeout_ms)) return 0;
       sockaddr_in from{};
-      socklen_t from_len = sizeof from;
       const int n = recvfrom_with_timeout(fd_.fd(), answer.data(), static_cast<int>(answer.size()),
-                                          timeout_ms - static_cast<int>(spent), &from, &from_len);
+                                          timeout_ms - static_cast<int>(spent), &from);
       if (n == 0 || n == -1) return 0;
       // Only the camera's own datagrams; its answering port becomes the destination.
       if (n < 0 || from.sin_addr.s_addr != camera_) continue;
@@ -103,12 +97,9 @@ class row_observer : public tftp_observer {
   upgrade_task_t& task_;
 };
 
-int socket_with_timeouts() {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) return -1;
-  const timeval second{1, 0};
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &second, sizeof second);
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
+socket_fd socket_with_timeouts() {
+  const socket_fd fd = open_socket(SOCK_DGRAM);
+  if (fd != kNoSocket) set_io_timeouts(fd, 1000, 1000);
   return fd;
 }
 
@@ -141,8 +132,8 @@ void run_tftp_transfer(upgrade_task_t& task) {
   row_observer observer(task);
 
   if (!shared_address) {
-    const int fd = socket_with_timeouts();
-    if (fd < 0) return;
+    const socket_fd fd = socket_with_timeouts();
+    if (fd == kNoSocket) return;
     socket_transport transport(fd, camera);
     tftp_write(transport, observer, image_name, image);
     return;

@@ -182,7 +182,7 @@ void serve_package(run_t& run, const std::u16string& path) {
   if (path.empty()) return;
   // The reserved port stays bound for the whole run: the raw transport's answers come to it.
   socket_handle reserved(open_bound_socket(kSockDatagram, run.port, 0));
-  if (reserved.fd() < 0) return host.message_box(kTextBindFailed, kCaptionNotice);
+  if (!reserved.valid()) return host.message_box(kTextBindFailed, kCaptionNotice);
   try {
     run.tasks.resize(run.cameras.size());
   } catch (const std::bad_alloc&) {

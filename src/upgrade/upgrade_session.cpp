@@ -39,7 +39,7 @@ void show(const upgrade_task_t& task, std::string_view text) {
   show_status(task.owner->state(), task.camera, text);
 }
 
-svc_header_t route_header(int sock, std::uint32_t kind, std::uint32_t command) {
+svc_header_t route_header(socket_fd sock, std::uint32_t kind, std::uint32_t command) {
   svc_header_t h;
   h.kind = kind;
   h.command = command;
@@ -48,7 +48,7 @@ svc_header_t route_header(int sock, std::uint32_t kind, std::uint32_t command) {
 }
 
 // Appends the message of piece j of n to `out`.
-void add_piece(int sock, int j, int pieces, std::span<const std::uint8_t> piece,
+void add_piece(socket_fd sock, int j, int pieces, std::span<const std::uint8_t> piece,
                std::vector<std::uint8_t>& out) {
   svc_header_t h = route_header(sock, 1, kSvcPackageData);
   h.position = svc_position(j, pieces);
@@ -73,7 +73,7 @@ std::optional<service_answer_t> wait_restart_answer(service_reader& reader,
 
 // The status request goes out whole: a send cut short goes on from where it stopped, since
 // starting it again would leave the camera a broken message in its stream.
-bool send_status_request(int sock, const session_timing_t& timing) {
+bool send_status_request(socket_fd sock, const session_timing_t& timing) {
   std::array<std::uint8_t, kSvcHeaderSize> request{};
   svc_header_t h = route_header(sock, 3, kSvcStatusQuery);
   h.position = kSvcOnly;
@@ -90,7 +90,7 @@ bool send_status_request(int sock, const session_timing_t& timing) {
 
 // Status rounds until the finish flag, a failure or the deadline; shows what each gives.
 // The failure text it showed, or empty when the image finished.
-std::string poll_status(const upgrade_task_t& task, service_reader& reader, int sock,
+std::string poll_status(const upgrade_task_t& task, service_reader& reader, socket_fd sock,
                         bool last_entry, bool reset_flag, const std::string& progress_text,
                         const session_timing_t& timing) {
   const std::uint64_t deadline = tick_ms() + static_cast<std::uint64_t>(timing.status_deadline_ms);
@@ -127,8 +127,8 @@ void run_service_route(upgrade_task_t& task, const std::string& address,
                        std::span<const std::uint8_t> package, const package_check_t& check,
                        const session_timing_t& timing) {
   socket_handle conn(connect_to_service(address.c_str(), kServicePort));
-  const int sock = conn.fd();
-  if (sock < 0) return show(task, kTextServiceConnectFailed);
+  const socket_fd sock = conn.fd();
+  if (sock == kNoSocket) return show(task, kTextServiceConnectFailed);
   if (!send_upgrade_header(sock, package.first<kDeviceParamBlockSize>()))
     return show(task, kTextHeaderSendFailed);
   service_reader reader(sock);
