@@ -1,11 +1,16 @@
 #include "net/capture.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <poll.h>
+#endif
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace mardo {
@@ -56,9 +61,80 @@ std::mutex& load_mutex() {
   return m;
 }
 
+// What differs between the platforms: finding and opening the library, and what a read
+// without a frame waits on.
+#ifdef _WIN32
+
+std::wstring wide_text(const char* utf8) {
+  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+  if (size <= 0) return {};
+  std::wstring text(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text.data(), size);
+  return text;
+}
+
+// By full path, with the library's own folder searched for what it loads in turn (Npcap's
+// wpcap.dll needs the Packet.dll beside it).
+void* open_library_file(const char* path) {
+  return LoadLibraryExW(wide_text(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+void* open_system_library() {
+  // Npcap keeps its wpcap.dll in System32\Npcap, outside the search path unless it was
+  // installed WinPcap-compatible.
+  wchar_t system[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    const std::wstring npcap = std::wstring(system, length) + L"\\Npcap\\wpcap.dll";
+    if (HMODULE m = LoadLibraryExW(npcap.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) return m;
+  }
+  // Wine has no Npcap folder: its own wpcap.dll, which hands the calls to the host's
+  // libpcap, is found by the plain name, as WinPcap's is.
+  return LoadLibraryExW(L"wpcap.dll", nullptr, 0);
+}
+
+void* library_symbol(void* module, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+// A Windows handle has no selectable descriptor, so a read without a frame sleeps. Npcap's
+// pcap_getevent would give an event to wait on, but Wine's wpcap has it only as a stub that
+// faults when called.
+int wait_on_descriptor(pcap_t*, int) {
+  return -1;
+}
+
+#else
+
+void* open_library_file(const char* path) {
+  return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
+
+void* open_system_library() {
+  // Upstream's soname first; Debian ships the same library as libpcap.so.0.8.
+  for (const char* name : {"libpcap.so.1", "libpcap.so.0.8", "libpcap.so"})
+    if (void* module = open_library_file(name)) return module;
+  return nullptr;
+}
+
+void* library_symbol(void* module, const char* name) {
+  return dlsym(module, name);
+}
+
+// 1 when the handle's descriptor became readable within timeout_ms, 0 when not, -1 when
+// the handle has no descriptor to wait on.
+int wait_on_descriptor(pcap_t* handle, int timeout_ms) {
+  const int fd = handle && lib().selectable_fd ? lib().selectable_fd(handle) : -1;
+  if (fd < 0) return -1;
+  pollfd wait{fd, POLLIN, 0};
+  return poll(&wait, 1, timeout_ms) > 0 ? 1 : 0;
+}
+
+#endif
+
 template <typename Fn>
 Fn resolve(void* module, const char* name) {
-  return reinterpret_cast<Fn>(dlsym(module, name));
+  return reinterpret_cast<Fn>(library_symbol(module, name));
 }
 
 // Resolves the six entry points in order, keeping those found before a missing one.
@@ -103,14 +179,12 @@ void resolve_extras(capture_library& l) {
   l.selectable_fd = resolve<selectable_fd_fn>(l.module, "pcap_get_selectable_fd");
 }
 
-bool load_from(const char* const* names) {
+template <typename Open>
+bool load_with(Open open) {
   std::lock_guard lock(load_mutex());
   capture_library& l = lib();
   if (l.module) return l.complete;
-  for (const char* const* name = names; *name; ++name) {
-    l.module = dlopen(*name, RTLD_NOW | RTLD_LOCAL);
-    if (l.module) break;
-  }
+  l.module = open();
   if (!l.module) return false;
   resolve_extras(l);
   l.complete = resolve_all(l);
@@ -118,11 +192,13 @@ bool load_from(const char* const* names) {
 }
 
 // libpcap on Linux does not end a read at its time-out: pcap_next_ex keeps polling until a
-// frame comes. Every handle is therefore made non-blocking, and a read without a frame waits
-// for one on the handle's descriptor for at most the read time-out.
+// frame comes, and so does Wine's wpcap, which hands the read to it. A reader would then
+// never see its stop flag on an idle adapter. Every handle is therefore made non-blocking,
+// and a read without a frame waits for one on the handle's descriptor, or sleeps where there
+// is none, for at most the read time-out.
 pcap_t* make_timed(pcap_t* handle) {
   capture_library& l = lib();
-  if (handle && l.setnonblock && l.selectable_fd) {
+  if (handle && l.setnonblock) {
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     l.setnonblock(handle, 1, errbuf);
   }
@@ -132,14 +208,11 @@ pcap_t* make_timed(pcap_t* handle) {
 }  // namespace
 
 bool load_capture_library() {
-  // Upstream's soname first; Debian ships the same library as libpcap.so.0.8.
-  static const char* const names[] = {"libpcap.so.1", "libpcap.so.0.8", "libpcap.so", nullptr};
-  return load_from(names);
+  return load_with(open_system_library);
 }
 
 bool load_capture_library_from(const char* path) {
-  const char* const names[] = {path, nullptr};
-  return load_from(names);
+  return load_with([path] { return open_library_file(path); });
 }
 
 pcap_t* cap_open_live(const char* device, int snaplen, int promisc, int timeout_ms, char* errbuf) {
@@ -158,13 +231,11 @@ int cap_read_once(pcap_t* handle, pcap_pkthdr** header, const u_char** data) {
 }
 
 bool cap_wait_readable(pcap_t* handle, int timeout_ms) {
-  const int fd = handle && lib().selectable_fd ? lib().selectable_fd(handle) : -1;
-  if (fd < 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms));
-    return false;
-  }
-  pollfd wait{fd, POLLIN, 0};
-  return poll(&wait, 1, timeout_ms < 0 ? 0 : timeout_ms) > 0;
+  const int wait_ms = timeout_ms < 0 ? 0 : timeout_ms;
+  const int readable = wait_on_descriptor(handle, wait_ms);
+  if (readable >= 0) return readable > 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
+  return false;
 }
 
 int cap_send_frame(pcap_t* handle, const u_char* bytes, int length) {

@@ -35,5 +35,30 @@ INSTANTIATE_TEST_SUITE_P(
                       filter_case{"VmwareGuestNicIsKept", "ens33", "", "vmxnet3", false}),
     case_name());
 
+struct description_case {
+  const char* name;
+  const char* description;
+  bool excluded;
+};
+
+class AdapterDescriptionFilter : public ::testing::TestWithParam<description_case> {};
+
+TEST_P(AdapterDescriptionFilter, LeavesOutBluetoothAndVmwareHostAdaptersByDescription) {
+  const description_case& c = GetParam();
+  EXPECT_EQ(adapter_description_excluded(c.description), c.excluded);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AdapterDescriptionFilter,
+    ::testing::Values(
+        description_case{"Wired", "Realtek PCIe GbE Family Controller", false},
+        description_case{"Wireless", "Intel(R) Wi-Fi 6 AX201 160MHz", false},
+        description_case{"BluetoothPan", "Bluetooth Device (Personal Area Network)", true},
+        description_case{"BluetoothInside", "Microsoft Bluetooth LE Enumerator", true},
+        description_case{"VmwareHostAdapter", "VMware Virtual Ethernet Adapter for VMnet8", true},
+        description_case{"VmwareGuestNicIsKept", "vmxnet3 Ethernet Adapter", false},
+        description_case{"MatchIsCaseSensitive", "bluetooth pan", false}),
+    case_name());
+
 }  // namespace
 }  // namespace mardo

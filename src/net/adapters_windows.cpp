@@ -1,0 +1,80 @@
+// winsock2.h before anything that pulls in windows.h.
+#include <winsock2.h>
+
+#include <iphlpapi.h>
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "net/adapter_filter.h"
+#include "net/adapter_list.h"
+
+namespace mardo {
+namespace {
+
+// The prefix Npcap (and Wine's wpcap) give a capture device before the adapter's {GUID}.
+constexpr const char* kCaptureDevicePrefix = "\\Device\\NPF_";
+// The list of a machine with a few adapters fits; a larger one says how much it needs.
+constexpr ULONG kAdapterListStartBytes = 16 * 1024;
+// The list may grow between the call that sizes it and the one that fills it.
+constexpr int kAdapterListTries = 4;
+
+std::string utf8_text(const wchar_t* wide) {
+  if (!wide) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return {};
+  std::string text(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
+  text.resize(static_cast<std::size_t>(size - 1));
+  return text;
+}
+
+std::string ipv4_text(const in_addr& addr) {
+  char text[INET_ADDRSTRLEN] = "0.0.0.0";
+  inet_ntop(AF_INET, &addr, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
+int list_adapters(std::vector<adapter_candidate_t>& found) {
+  constexpr ULONG flags =
+      GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+  // Whole records, so the list is aligned as the system lays it out.
+  std::vector<IP_ADAPTER_ADDRESSES> buffer;
+  ULONG bytes = kAdapterListStartBytes;
+  ULONG error = ERROR_BUFFER_OVERFLOW;
+  for (int i = 0; i < kAdapterListTries && error == ERROR_BUFFER_OVERFLOW; ++i) {
+    buffer.resize(bytes / sizeof(IP_ADAPTER_ADDRESSES) + 1);
+    bytes = static_cast<ULONG>(buffer.size() * sizeof(IP_ADAPTER_ADDRESSES));
+    error = GetAdaptersAddresses(AF_INET, flags, nullptr, buffer.data(), &bytes);
+  }
+  // No adapter with IPv4 at all is an empty list, not a failure.
+  if (error == ERROR_NO_DATA) return 0;
+  if (error != NO_ERROR) return static_cast<int>(error);
+
+  for (const IP_ADAPTER_ADDRESSES* a = buffer.data(); a; a = a->Next) {
+    if (a->IfType != IF_TYPE_ETHERNET_CSMACD && a->IfType != IF_TYPE_IEEE80211) continue;
+    if (adapter_description_excluded(utf8_text(a->Description))) continue;
+    adapter_candidate_t c;
+    c.name = std::string(kCaptureDevicePrefix) + a->AdapterName;
+    std::memcpy(c.mac, a->PhysicalAddress,
+                std::min<std::size_t>(sizeof c.mac, a->PhysicalAddressLength));
+    for (const IP_ADAPTER_UNICAST_ADDRESS* u = a->FirstUnicastAddress; u; u = u->Next) {
+      if (!u->Address.lpSockaddr || u->Address.lpSockaddr->sa_family != AF_INET) continue;
+      const auto* addr = reinterpret_cast<const sockaddr_in*>(u->Address.lpSockaddr);
+      ULONG mask = 0;
+      ConvertLengthToIpv4Mask(u->OnLinkPrefixLength, &mask);
+      in_addr mask_addr{};
+      mask_addr.s_addr = mask;
+      c.addrs.emplace_back(ipv4_text(addr->sin_addr), ipv4_text(mask_addr));
+    }
+    found.push_back(std::move(c));
+  }
+  return 0;
+}
+
+}  // namespace mardo
