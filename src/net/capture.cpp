@@ -81,16 +81,17 @@ void* open_library_file(const char* path) {
 
 void* open_system_library() {
   // Npcap keeps its wpcap.dll in System32\Npcap, outside the search path unless it was
-  // installed WinPcap-compatible.
+  // installed WinPcap-compatible. WinPcap's, and Wine's (which hands the calls to the host's
+  // libpcap), is in System32 itself. Both by full path: a wpcap.dll planted beside the
+  // program or in the working folder is never loaded.
   wchar_t system[MAX_PATH] = {};
   const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) {
-    const std::wstring npcap = std::wstring(system, length) + L"\\Npcap\\wpcap.dll";
-    if (HMODULE m = LoadLibraryExW(npcap.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) return m;
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  for (const wchar_t* file : {L"\\Npcap\\wpcap.dll", L"\\wpcap.dll"}) {
+    const std::wstring path = std::wstring(system, length) + file;
+    if (HMODULE m = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) return m;
   }
-  // Wine has no Npcap folder: its own wpcap.dll, which hands the calls to the host's
-  // libpcap, is found by the plain name, as WinPcap's is.
-  return LoadLibraryExW(L"wpcap.dll", nullptr, 0);
+  return nullptr;
 }
 
 void* library_symbol(void* module, const char* name) {
