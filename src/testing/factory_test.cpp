@@ -125,17 +125,16 @@ class worker {
 
   bool rs485(const factory_station_t& station) {
     bool pass = false;
-    const int fd = open_test_port(station.com_port);
-    if (fd >= 0) {
+    if (const serial_port port = open_test_port(station.com_port)) {
       send(factory_request(kReqRs485, std::nullopt));
       const auto data = reply(kEtherFactoryRequest, timing_.reply_wait_ms);
       const bool two = station.rs485 == "RS485-2";
       const auto record = data ? rs485_reply(*data, two) : std::nullopt;
       // A record whose indexes have no table entry fails the item.
       const auto line = record ? line_settings_for(*record) : std::nullopt;
-      if (line && configure_test_port(fd, *line))
-        pass = serial_loopback(fd, two ? "KTO RS485 test2" : "KTO RS485 test1", timing_.serial_pause_ms);
-      close_test_port(fd);
+      if (line && configure_test_port(port, *line))
+        pass = serial_loopback(port, two ? "KTO RS485 test2" : "KTO RS485 test1",
+                               timing_.serial_pause_ms);
     }
     judged("RS485", pass);
     return pass;

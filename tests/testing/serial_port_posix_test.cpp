@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "testing/serial_port.h"
+#include "testing/serial_port_posix.h"
 
 namespace mardo {
 namespace {
@@ -58,13 +58,13 @@ TEST(SerialPort, EverySettingOfTheRecordReachesTermios) {
   for (std::size_t i = 0; i < rows.size(); ++i) {
     SCOPED_TRACE(i);
     pty_pair pty;
-    const int fd = open_test_port(pty.name);
-    ASSERT_GE(fd, 0);
+    const serial_port port = open_test_port(pty.name);
+    ASSERT_TRUE(port);
     const auto line = line_settings_for(*parse_port_settings(rows[i].rec));
     ASSERT_TRUE(line);
-    ASSERT_TRUE(configure_test_port(fd, *line));
+    ASSERT_TRUE(configure_test_port(port, *line));
     termios back{};
-    ASSERT_EQ(tcgetattr(fd, &back), 0);
+    ASSERT_EQ(tcgetattr(port.native(), &back), 0);
     EXPECT_EQ(cfgetospeed(&back), rows[i].speed);
     EXPECT_EQ(back.c_cflag & CSTOPB, rows[i].cflag_on & CSTOPB);
     // The rest as written: a pseudo-terminal drops the parity bits.
@@ -80,13 +80,12 @@ TEST(SerialPort, EverySettingOfTheRecordReachesTermios) {
       EXPECT_EQ(t.c_cc[VSTART], 0x11);
       EXPECT_EQ(t.c_cc[VSTOP], 0x13);
     }
-    close_test_port(fd);
   }
   // Indexes outside their tables give no line at all.
   for (const auto& bad : {record(7, 3, 0, 0, 0), record(3, 4, 0, 0, 0), record(3, 3, 0, 2, 0), record(3, 3, 5, 0, 0)})
     EXPECT_FALSE(line_settings_for(*parse_port_settings(bad)));
   EXPECT_FALSE(parse_port_settings(std::vector<std::uint8_t>(47)));
-  EXPECT_EQ(open_test_port("/dev/mardo-no-such-port"), -1);
+  EXPECT_FALSE(open_test_port("/dev/mardo-no-such-port"));
 }
 
 TEST(SerialPort, LoopbackPassesOnlyWhenTheWholeTextComesBack) {
@@ -98,9 +97,9 @@ TEST(SerialPort, LoopbackPassesOnlyWhenTheWholeTextComesBack) {
                          row_t{"KTO RS485 test", false}, row_t{"KTO RS485 TEST1", false}, row_t{"", false}}) {
     SCOPED_TRACE(r.echo);
     pty_pair pty;
-    const int fd = open_test_port(pty.name);
-    ASSERT_GE(fd, 0);
-    ASSERT_TRUE(configure_test_port(fd, {9600, 8, 0, 1, 0}));
+    const serial_port port = open_test_port(pty.name);
+    ASSERT_TRUE(port);
+    ASSERT_TRUE(configure_test_port(port, {9600, 8, 0, 1, 0}));
     termios raw{};
     tcgetattr(pty.master, &raw);
     cfmakeraw(&raw);
@@ -113,9 +112,8 @@ TEST(SerialPort, LoopbackPassesOnlyWhenTheWholeTextComesBack) {
         EXPECT_EQ(write(pty.master, r.echo.data(), r.echo.size()), static_cast<ssize_t>(r.echo.size()));
       }
     });
-    EXPECT_EQ(serial_loopback(fd, "KTO RS485 test1", 0), r.pass);
+    EXPECT_EQ(serial_loopback(port, "KTO RS485 test1", 0), r.pass);
     far_end.join();
-    close_test_port(fd);
   }
 }
 
