@@ -1,10 +1,9 @@
 #include "config/mac_export.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <memory>
 
+#include "core/system.h"
 #include "core/text.h"
 
 namespace mardo {
@@ -13,15 +12,12 @@ std::string export_file_path(const std::string& folder, const std::tm& local) {
   char name[96];
   std::snprintf(name, sizeof name, "%04d%02d%02d%02d%02d%02d.txt", local.tm_year + 1900,
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  return folder + "/" + name;
+  return folder + kPathSeparator + name;
 }
 
 std::string program_folder() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  const std::string full(path, static_cast<std::size_t>(n));
-  const std::size_t slash = full.rfind('/');
+  const std::string full = own_program_path();
+  const std::size_t slash = full.find_last_of(kPathSeparators);
   return slash == std::string::npos ? "." : full.substr(0, slash);
 }
 
@@ -41,8 +37,7 @@ export_result_t export_macs(const device_list& list, const std::string& folder,
   if (!any_checked(list)) return result;
   result.path = export_file_path(folder, local);
   const std::string content = export_content(list);
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(result.path.c_str(), "wb"),
-                                                         &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(open_file(result.path, "wb"), &std::fclose);
   const bool written = file && std::fwrite(content.data(), 1, content.size(), file.get()) == content.size();
   const bool closed = file && std::fclose(file.release()) == 0;
   result.wrote = written && closed;

@@ -6,6 +6,7 @@
 
 #include "core/camera.h"
 #include "core/log.h"
+#include "core/system.h"
 #include "core/text.h"
 #include "net/raw_frame.h"
 
@@ -37,7 +38,7 @@ void put_le16(std::uint8_t* p, int v) {
 std::array<std::uint8_t, 18> clock_command(std::chrono::system_clock::time_point utc) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(utc);
   std::tm t{};
-  gmtime_r(&seconds, &t);
+  utc_time(seconds, t);
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(utc.time_since_epoch()).count() % 1000;
   std::array<std::uint8_t, 18> c{0xFF, 0xF3};
   const int fields[] = {t.tm_year + 1900, t.tm_mon + 1, t.tm_wday, t.tm_mday,

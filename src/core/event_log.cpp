@@ -1,29 +1,22 @@
 #include "core/log.h"
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <ctime>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
-#include <vector>
+
+#include "core/event_log_file.h"
+#include "core/system.h"
 
 namespace mardo {
 namespace {
 
 constexpr std::size_t kQueueLimit = 4096;
 constexpr auto kWaitBound = std::chrono::seconds(2);
-constexpr mode_t kDirMode = 0700;
-constexpr mode_t kFileMode = 0600;
 
 std::atomic<std::uint64_t> lost_lines{0};
 std::atomic<console_window*> event_view{nullptr};
@@ -47,71 +40,13 @@ std::string finished_line(const char* line) {
   return text;
 }
 
-std::string home_dir() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return home;
-  std::vector<char> buffer(16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-      found->pw_dir != nullptr && found->pw_dir[0] == '/') {
-    return found->pw_dir;
-  }
-  return {};
-}
-
-// Read at every open, not once, so that a changed environment takes effect. A relative
-// XDG_STATE_HOME is invalid by the XDG rules and is ignored.
-std::string state_dir() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && state[0] == '/') return std::string(state) + "/mardo";
-  const std::string home = home_dir();
-  if (home.empty()) return {};
-  return home + "/.local/state/mardo";
-}
-
-void make_dirs(const std::string& path) {
-  // Failures show at the open that follows.
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    ::mkdir(path.substr(0, slash).c_str(), kDirMode);
-  }
-  ::mkdir(path.c_str(), kDirMode);
-}
-
 std::string day_stamp(std::time_t when) {
   std::tm local{};
   char stamp[16] = {};
-  if (localtime_r(&when, &local) == nullptr ||
-      std::strftime(stamp, sizeof stamp, "%Y%m%d", &local) == 0) {
+  if (!local_time(when, local) || std::strftime(stamp, sizeof stamp, "%Y%m%d", &local) == 0) {
     return "00000000";
   }
   return stamp;
-}
-
-int open_day_file(const std::string& day) {
-  const std::string dir = state_dir();
-  if (dir.empty()) return -1;
-  const std::string path = dir + "/events-" + day + ".log";
-  constexpr int kFlags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
-  int fd = ::open(path.c_str(), kFlags, kFileMode);
-  if (fd < 0 && errno == ENOENT) {
-    make_dirs(dir);
-    fd = ::open(path.c_str(), kFlags, kFileMode);
-  }
-  return fd;
-}
-
-bool write_all(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t written = ::write(fd, data.data(), data.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
 }
 
 // Each run of lines of one day goes to its file in one append, opened and closed per run:
@@ -125,10 +60,7 @@ void write_batch(const std::deque<event_t>& batch) {
     for (; next < batch.size() && day_stamp(batch[next].when) == day; ++next, ++lines) {
       chunk += batch[next].text;
     }
-    const int fd = open_day_file(day);
-    const bool written = fd >= 0 && write_all(fd, chunk);
-    if (fd >= 0) ::close(fd);
-    if (!written) lost_lines.fetch_add(lines, std::memory_order_relaxed);
+    if (!append_to_day_file(day, chunk)) lost_lines.fetch_add(lines, std::memory_order_relaxed);
   }
 }
 

@@ -1,14 +1,13 @@
 #include "core/log.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
+
+#include "core/system.h"
 
 namespace mardo {
 namespace {
@@ -79,15 +78,8 @@ void stdout_console::write(std::string_view line) {
     unix_line.append(line.substr(0, line.size() - 2)).push_back('\n');
     line = unix_line;
   }
-  // One write(2) per line keeps concurrent lines whole; only a partial write is continued.
-  while (!line.empty()) {
-    const ssize_t written = ::write(STDOUT_FILENO, line.data(), line.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    line.remove_prefix(static_cast<std::size_t>(written));
-  }
+  // One write per line keeps concurrent lines whole.
+  write_stdout(line);
 }
 
 }  // namespace mardo

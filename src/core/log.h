@@ -23,7 +23,7 @@ class console_window {
 };
 
 // The console of the command-line front end (--console): standard output, shown and hidden
-// like the window. A trailing "\r\n" is written as "\n"; each line goes out in one write(2).
+// like the window. A trailing "\r\n" is written as "\n"; each line goes out in one write.
 class stdout_console final : public console_window {
  public:
   void create() override {}
@@ -59,8 +59,8 @@ void set_event_view(console_window* window);
 
 // Hands one finished line to the event log. Returns at once and never fails visibly;
 // lines are appended in the background to events-YYYYMMDD.log in $XDG_STATE_HOME/mardo/
-// (default ~/.local/state/mardo/), and shown in the event view while it is visible (nothing is
-// handed to a hidden one).
+// (default ~/.local/state/mardo/; on Windows %LOCALAPPDATA%\mardo\), and shown in the event
+// view while it is visible (nothing is handed to a hidden one).
 void log_event(const char* line);
 
 // Waits (bounded) until every line handed over so far is in its file. For orderly ends.

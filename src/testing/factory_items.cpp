@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "core/system.h"
 #include "net/byte_view.h"
 
 namespace mardo {
@@ -60,7 +61,7 @@ std::string sd_reason(std::optional<std::uint32_t> value) {
 clock_fields_t utc_fields(std::chrono::system_clock::time_point t) {
   const std::time_t s = std::chrono::system_clock::to_time_t(t);
   std::tm u{};
-  gmtime_r(&s, &u);
+  utc_time(s, u);
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
   return {u.tm_year + 1900, u.tm_mon + 1, u.tm_wday, u.tm_mday, u.tm_hour, u.tm_min, u.tm_sec,
           static_cast<int>(ms < 0 ? ms + 1000 : ms)};

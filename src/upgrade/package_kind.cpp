@@ -1,11 +1,11 @@
 #include "upgrade/package_kind.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+
+#include "core/system.h"
 
 namespace mardo {
 package_route_t package_route_of(std::string_view path) {
@@ -22,15 +22,13 @@ bool read_plain_package(const std::string& path, file_bytes_t& out) {
   struct file_closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
-  std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "rb"));
+  std::unique_ptr<std::FILE, file_closer> file(open_file(path, "rb"));
   if (!file) return false;
   // Sized before anything is read: a device or a pipe has no end to read to, and a file past
   // the bound could never be sent.
-  struct stat st {};
-  if (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-      static_cast<std::uint64_t>(st.st_size) > kMaxPlainPackage)
-    return false;
-  const auto size = static_cast<std::size_t>(st.st_size);
+  const std::optional<std::uint64_t> file_size = regular_file_size(file.get());
+  if (!file_size || *file_size > kMaxPlainPackage) return false;
+  const auto size = static_cast<std::size_t>(*file_size);
   std::unique_ptr<std::uint8_t, file_bytes_t::free_bytes> buffer(
       static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(size, 1))));
   if (!buffer) return false;

@@ -13,6 +13,7 @@
 
 #include "core/log.h"
 #include "core/stop.h"
+#include "core/system.h"
 #include "core/text.h"
 #include "net/byte_view.h"
 #include "net/command_port.h"
@@ -232,8 +233,8 @@ int service_progress(int piece, int pieces, int entry, int count) {
 
 int run_bootstrap_patch(upgrade_task_t& task, const session_timing_t& timing) {
   const std::u16string path = patch_path_for(task.owner->package_path());
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(ansi_string(path).c_str(), "rb"),
-                                                         &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(open_file(ansi_string(path), "rb"),
+                                                       &std::fclose);
   if (!file) return show(task, kTextOpenFileFailed), 0;
   std::fseek(file.get(), 0, SEEK_END);
   const long size = std::ftell(file.get());
@@ -274,7 +275,7 @@ int run_upgrade_session(upgrade_task_t& task, const session_timing_t& timing) {
     return 0;
   }
   const std::string patch = ansi_string(patch_path_for(task.owner->package_path()));
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> probe(std::fopen(patch.c_str(), "rb"), &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> probe(open_file(patch, "rb"), &std::fclose);
   if (check.new_count > 0 && probe) {
     probe.reset();
     if (run_bootstrap_patch(task, timing) == 1) run_service_route(task, address, package, check, timing);

@@ -1,10 +1,10 @@
 #include "upgrade/zip_reader.h"
 
-#include <sys/stat.h>
 #include <zip.h>
 
 #include <algorithm>
 
+#include "core/system.h"
 #include "upgrade/package.h"
 
 namespace mardo {
@@ -151,9 +151,9 @@ std::string_view read_archive(zip_t* archive, zip_package_t& package) {
 std::string_view open_zip_package(const std::string& path, zip_package_t& package) {
   package = zip_package_t{};
   // libzip takes an empty file for an empty archive; it is not one.
-  struct stat sb {};
-  if (::stat(path.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode) || sb.st_size == 0)
-    return kTextZipOpenFailed;
+  const std::optional<std::uint64_t> size = regular_file_size(path);
+  if (!size || *size == 0) return kTextZipOpenFailed;
+  // libzip reads the name as UTF-8 on Windows too.
   int error = 0;
   archive_ptr archive(zip_open(path.c_str(), ZIP_RDONLY, &error));
   if (!archive) return kTextZipOpenFailed;

@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "app/cli/verb.h"
-#include "core/text.h"
 #include "config/mac_export.h"
+#include "core/system.h"
+#include "core/text.h"
 
 namespace mardo {
 namespace {
@@ -30,12 +31,12 @@ int run_export(const options_t& o) {
   if (o.out.empty()) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    local_time(now, local);
     result = export_macs(state.list, program_folder(), local);
   } else {
     result.path = o.out;
     const std::string content = export_content(state.list);
-    std::FILE* f = std::fopen(o.out.c_str(), "wb");
+    std::FILE* f = open_file(o.out, "wb");
     result.wrote = f && std::fwrite(content.data(), 1, content.size(), f) == content.size();
     if (f && std::fclose(f) != 0) result.wrote = false;
     result.failed = !result.wrote;

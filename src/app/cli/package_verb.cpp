@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/system.h"
 #include "core/text.h"
 #include "upgrade/choice.h"
 #include "upgrade/package.h"
@@ -195,7 +196,7 @@ int run_package(const std::string& path, const std::optional<std::string>& versi
       } else {
         report.kind = "plain";
         // A plain image goes to every camera as it is, under its own name.
-        const std::size_t slash = path.rfind('/');
+        const std::size_t slash = path.find_last_of(kPathSeparators);
         if (camera) report.choice = slash == std::string::npos ? path : path.substr(slash + 1);
       }
       break;

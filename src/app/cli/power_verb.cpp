@@ -1,16 +1,14 @@
 // `mardo-cli power-test (--all | --mac MAC ...) [--seconds N]`: the window's power-off test
-// after a search, for N seconds or until SIGINT/SIGTERM. Each connection line is printed as
-// it comes; at the end every camera's shell command is undone and its counts are listed.
-#include <signal.h>
-
-#include <csignal>
+// after a search, for N seconds or until Ctrl+C (stop_request.h). Each connection line is
+// printed as it comes; at the end every camera's shell command is undone and its counts are
+// listed.
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/cli/stop_request.h"
 #include "app/cli/verb.h"
 #include "testing/power_test.h"
 
@@ -22,40 +20,9 @@ struct options_t {
   int seconds = 0;  // 0: until interrupted
 };
 
-// Waits for the end of the run: the time, or a stop signal. True when a signal came.
-bool wait_for_end(const sigset_t& stops, int seconds) {
-  if (seconds <= 0) {
-    int signal_number = 0;
-    sigwait(&stops, &signal_number);
-    return true;
-  }
-  timespec left{seconds, 0};
-  timespec start{};
-  clock_gettime(CLOCK_MONOTONIC, &start);
-  for (;;) {
-    if (sigtimedwait(&stops, nullptr, &left) > 0) return true;
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long gone_ms =
-        (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
-    const long long rest_ms = seconds * 1000LL - gone_ms;
-    // Woken early by something else (EINTR): wait for the rest.
-    if (rest_ms <= 0) return false;
-    left = {static_cast<time_t>(rest_ms / 1000), static_cast<long>(rest_ms % 1000) * 1000000};
-  }
-}
-
 int run_power_test(const options_t& o) {
-  // Blocked before any thread starts, so every thread inherits the mask and the signal
-  // waits here for the clean stop.
-  sigset_t stops;
-  sigemptyset(&stops);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-  // Output into a closed pipe (`| head`) must not end the run before the cameras get their
-  // file back.
-  std::signal(SIGPIPE, SIG_IGN);
+  // Taken over before any thread starts: Ctrl+C waits here for the clean stop.
+  cli::stop_request stop;
 
   device_state state;
   std::vector<int> rows;
@@ -65,9 +32,7 @@ int run_power_test(const options_t& o) {
     cli::print_not_found(missing);
     return status;
   }
-  sigset_t pending;
-  sigpending(&pending);
-  if (sigismember(&pending, SIGINT) || sigismember(&pending, SIGTERM)) {
+  if (stop.pending()) {
     std::fprintf(stderr, "mardo-cli power-test: interrupted before the test started\n");
     return cli::kExitSomeFailed;
   }
@@ -81,7 +46,7 @@ int run_power_test(const options_t& o) {
   });
   std::int32_t reboot_count = 0;
   test.start(&reboot_count);
-  wait_for_end(stops, o.seconds);
+  stop.wait(o.seconds);
   const std::vector<power_test_result> results = test.stop();
   test.set_line_observer(nullptr);
 

@@ -1,16 +1,39 @@
 #include "app/cli/verb.h"
 
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdio>
 
+#include "core/system.h"
 #include "core/text.h"
 #include "discovery/headless_search.h"
 #include "net/adapters.h"
 #include "net/capture.h"
 
 namespace mardo::cli {
+namespace {
+
+#ifdef _WIN32
+// Raw frames come through Npcap on Windows: the remedy is to install it, or to run with the
+// rights its installation asked for.
+constexpr char kNoCaptureLibrary[] = "no raw capture (Npcap's wpcap.dll could not be loaded)";
+
+std::string capture_remedy() {
+  return ": 仅响应原始以太网帧的相机无法找到；请从 https://npcap.com 安装 Npcap（安装时不要勾选"
+         "“Restrict Npcap driver's access to Administrators only”），或以管理员身份运行";
+}
+#else
+constexpr char kNoCaptureLibrary[] =
+    "no raw capture (libpcap could not be loaded: install libpcap0.8)";
+
+std::string capture_remedy() {
+  const std::string self = own_program_path();
+  return ": cameras reached only by raw frames are not found; run as root, or grant it with "
+         "`sudo setcap cap_net_raw,cap_net_admin+eip " +
+         (self.empty() ? std::string("mardo-cli") : self) + "`";
+}
+#endif
+
+}  // namespace
 
 void add_json_flag(CLI::App& verb, bool& json) {
   verb.add_flag("--json", json, "print JSON instead of text");
@@ -88,17 +111,12 @@ std::string open_adapters(device_state& state, const char* verb) {
   enumerate_adapters(state.adapters);
   const std::vector<std::string> blind = adapters_without_capture(state.adapters);
   if (library && blind.empty()) return {};
-  char self[4096] = {};
-  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-  const std::string path = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : "mardo-cli";
   std::string where;
   for (const std::string& name : blind) where += (where.empty() ? "" : ", ") + name;
   const std::string warning =
       (library ? "no raw capture on " + where + " (no right to capture, or the interface is down)"
-               : std::string("no raw capture (libpcap could not be loaded: install libpcap0.8)")) +
-      ": cameras reached only by raw frames are not found; run as root, or grant it with "
-      "`sudo setcap cap_net_raw,cap_net_admin+eip " +
-      path + "`";
+               : std::string(kNoCaptureLibrary)) +
+      capture_remedy();
   std::fprintf(stderr, "mardo-cli %s: %s\n", verb, warning.c_str());
   return warning;
 }
