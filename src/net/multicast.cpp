@@ -100,10 +100,15 @@ bool open_mc_socket(const char* local_ip, mc_socket_t& out) {
   const socket_fd sock = open_member_socket(local_ip, inet_addr(local_ip), false);
   if (sock == kNoSocket) return false;
   if (!checksums_off(sock)) {
+    const int why = last_socket_error();
     log_printf("[%s]setsockopt IPPROTO_UDP UDP_NOCHECKSUM, iRet=%d  LastError=%d\r\n", local_ip, -1,
-               last_socket_error());
-    close_socket(sock);
-    return false;
+               why);
+    // A stack without the switch (Wine's has none) sends the datagrams with checksums, which
+    // every receiver takes; any other refusal ends the exchange.
+    if (why != ENOPROTOOPT && why != EINVAL) {
+      close_socket(sock);
+      return false;
+    }
   }
   // The request leaves by this adapter even where the routes would choose another.
   in_addr iface{};
