@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "core/text.h"
 #include "config/batch_ip.h"
 #include "config/ip_change.h"
 #include "config/mac_export.h"
 #include "config/maintenance.h"
 #include "config/manual_entry.h"
+#include "core/system.h"
+#include "core/text.h"
+#include "temp_dir.h"
 
 namespace mardo {
 namespace {
@@ -222,8 +224,8 @@ TEST(MacExport, ThreeRowsAreFiftySevenBytesAndAFolderThatCannotTakeItIsReported)
     list.set_checked(r, true);
   }
   list.add_row();  // not ticked
-  char tmpl[] = "/tmp/mardo-export-XXXXXX";
-  const std::string folder = mkdtemp(tmpl);
+  const std::string folder = test::make_temp_dir("mardo-export-");
+  ASSERT_FALSE(folder.empty());
   std::tm t{};
   t.tm_year = 126;
   t.tm_mon = 11;
@@ -232,7 +234,7 @@ TEST(MacExport, ThreeRowsAreFiftySevenBytesAndAFolderThatCannotTakeItIsReported)
   t.tm_min = 5;
   t.tm_sec = 3;
   const export_result_t done = export_macs(list, folder, t);
-  EXPECT_EQ(done.path, folder + "/20261207090503.txt");
+  EXPECT_EQ(done.path, folder + kPathSeparator + "20261207090503.txt");
   ASSERT_TRUE(done.wrote);
   std::string bytes(256, '\0');
   std::FILE* f = std::fopen(done.path.c_str(), "rb");

@@ -1,11 +1,13 @@
 #include "upgrade/package.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <system_error>
 
 #include "case_name.h"
 #include "upgrade/choice.h"
@@ -304,27 +306,37 @@ TEST(PackageChoice, EmptyOldImageIsNoMatch) {
 }
 
 // A file past the bound, or a device with no end, is refused before a byte is read: reading
-// on would take the machine's memory. A sparse file costs no space.
+// on would take the machine's memory. A sparse file costs no space; sizes past 32 bits are
+// where a 32-bit size would wrap to a small one.
 TEST(PlainPackage, FileIsSizedBeforeItIsReadAndASmallOneReadsWhole) {
   test::temp_dir dir;
   dir.write("small.bin", pattern(70000, 3));
   file_bytes_t file;
   ASSERT_TRUE(read_plain_package(dir.file("small.bin"), file));
   EXPECT_TRUE(std::ranges::equal(file.bytes(), pattern(70000, 3)));
+#ifdef _WIN32
+  EXPECT_FALSE(read_plain_package("NUL", file));
+  // The temporary folder: Windows has no tmpfs.
+  const std::string huge = dir.file("huge.bin");
+#else
   EXPECT_FALSE(read_plain_package("/dev/zero", file));
+  // tmpfs takes a sparse file of any size.
+  const std::string huge =
+      "/dev/shm/" + std::filesystem::path(dir.path()).filename().string() + ".bin";
+#endif
   EXPECT_EQ(file.size(), 0u);
 
-  for (const off_t size : {off_t{kMaxPlainPackage} + 1, off_t{1} << 50}) {
-    const std::string huge = "/dev/shm/mardo-huge-" + std::to_string(getpid());
-    const int fd = ::open(huge.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    const bool made = ftruncate(fd, size) == 0;
-    ::close(fd);
-    if (made) {
+  for (const std::uint64_t size :
+       {kMaxPlainPackage + 1, (std::uint64_t{1} << 32) + 16, std::uint64_t{1} << 50}) {
+    std::error_code failed;
+    std::ofstream(huge, std::ios::binary).close();
+    std::filesystem::resize_file(huge, size, failed);
+    if (!failed) {
       EXPECT_FALSE(read_plain_package(huge, file)) << size;
     }
-    ::unlink(huge.c_str());
-    if (!made) GTEST_SKIP() << "no sparse file of " << size << " bytes here";
+    std::error_code ignored;
+    std::filesystem::remove(huge, ignored);
+    if (failed) GTEST_SKIP() << "no sparse file of " << size << " bytes here";
   }
 }
 

@@ -2,11 +2,11 @@
 // Packages and archives made by the tests: full packages laid out byte by byte, and zip
 // archives made by the real `zip` command in a temporary folder.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "net/byte_view.h"
+#include "temp_dir.h"
 #include "upgrade/package.h"
 
 namespace mardo::test {
@@ -84,15 +85,10 @@ inline std::uint8_t* entry_place(bytes_t& package, std::size_t i) {
   return package.data() + kEntryTableOffset + kEntrySize * i;
 }
 
-// A folder under /tmp, removed with everything in it.
+// A temporary folder, removed with everything in it.
 class temp_dir {
  public:
-  temp_dir() {
-    char tmpl[] = "/tmp/mardo-upgrade-XXXXXX";
-    const char* made = mkdtemp(tmpl);
-    EXPECT_NE(made, nullptr);
-    if (made != nullptr) path_ = made;
-  }
+  temp_dir() : path_(make_temp_dir("mardo-upgrade-")) { EXPECT_FALSE(path_.empty()); }
   ~temp_dir() {
     std::error_code ec;
     if (!path_.empty()) std::filesystem::remove_all(path_, ec);
