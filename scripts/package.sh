@@ -49,7 +49,8 @@ fi
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 mkdir "$stage/mardo-cli-$version-win64"
-cp "$exe" "$stage/mardo-cli-$version-win64/"
+# Without the debug information of the build tree: 2 MB instead of 50.
+x86_64-w64-mingw32-strip -o "$stage/mardo-cli-$version-win64/mardo-cli.exe" "$exe"
 cp res/windows/README.txt "$stage/mardo-cli-$version-win64/"
 rm -f "$out/mardo-cli-$version-win64.zip"
 (cd "$stage" && zip -qr "$out/mardo-cli-$version-win64.zip" "mardo-cli-$version-win64")

@@ -75,8 +75,14 @@ void add_power_verb(CLI::App& app, int& status) {
   add_row_choice(*verb, o->rows);
   verb->add_option("--seconds", o->seconds, "how long the test runs (default: until Ctrl+C)")
       ->check(CLI::PositiveNumber);
+#ifdef _WIN32
+  constexpr const char* kStops = "Ctrl+C (or Ctrl+Break, or closing the console)";
+#else
+  constexpr const char* kStops = "Ctrl+C (or SIGTERM)";
+#endif
   verb->footer(
-      "Ctrl+C (or SIGTERM) stops the test cleanly: every camera's file is moved back "
+      std::string(kStops) +
+      " stops the test cleanly: every camera's file is moved back "
       "and the counts are listed. Exit status: 0 every camera's stream came up at "
       "least once; 1 otherwise, also when a --mac was not found (listed as 未找到; the others "
       "are still tested); 2 bad arguments.");
