@@ -42,10 +42,12 @@ fi
 
 version=$(sed -n 's/^project(mardo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 exe=build/windows/mardo-cli.exe
-if [ ! -f "$exe" ]; then
-  echo "package: no $exe yet (scripts/windows.sh builds it); the Windows zip is not written" >&2
+if [ ! -f build/windows/build.ninja ]; then
+  echo "package: no build/windows yet (scripts/windows.sh makes it); the Windows zip is not written" >&2
   exit 1
 fi
+# Never an .exe older than the sources.
+cmake --build --preset windows --target mardo-cli
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 mkdir "$stage/mardo-cli-$version-win64"

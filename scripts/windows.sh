@@ -160,8 +160,10 @@ stage_done
 # Test discovery at build time runs each test program under Wine: a wineserver kept running
 # for the build's prefix saves its start-up on every run. It serves the unit tests only,
 # which use loopback alone; it is ended on every way out of this script.
-wineserver --persistent=60
 trap 'WINEPREFIX=$build/wine wineserver -k 2>/dev/null || true' EXIT
+# A server left by an interrupted run, or by a developer's test discovery, is ended first.
+wineserver -k 2>/dev/null || true
+wineserver --persistent=60
 
 stage "build build/windows: mardo-cli.exe and the unit tests"
 cmake --build --preset windows -j 2

@@ -32,6 +32,28 @@ std::string utf8_text(const wchar_t* wide) {
   return text;
 }
 
+// IP Helper is opened from System32 at run time rather than imported: it is no KnownDLL,
+// so an imported iphlpapi.dll would be looked for beside the program first, where anyone who
+// hands over the .exe in a folder could have put another.
+struct ip_helper_t {
+  decltype(&GetAdaptersAddresses) adapters = nullptr;
+  decltype(&ConvertLengthToIpv4Mask) mask = nullptr;
+};
+
+const ip_helper_t& ip_helper() {
+  static const ip_helper_t helper = [] {
+    ip_helper_t h;
+    if (HMODULE m = LoadLibraryExW(L"iphlpapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+      h.adapters = reinterpret_cast<decltype(&GetAdaptersAddresses)>(
+          reinterpret_cast<void*>(GetProcAddress(m, "GetAdaptersAddresses")));
+      h.mask = reinterpret_cast<decltype(&ConvertLengthToIpv4Mask)>(
+          reinterpret_cast<void*>(GetProcAddress(m, "ConvertLengthToIpv4Mask")));
+    }
+    return h;
+  }();
+  return helper;
+}
+
 std::string ipv4_text(const in_addr& addr) {
   char text[INET_ADDRSTRLEN] = "0.0.0.0";
   inet_ntop(AF_INET, &addr, text, sizeof text);
@@ -41,6 +63,8 @@ std::string ipv4_text(const in_addr& addr) {
 }  // namespace
 
 int list_adapters(std::vector<adapter_candidate_t>& found) {
+  const ip_helper_t& helper = ip_helper();
+  if (!helper.adapters || !helper.mask) return static_cast<int>(GetLastError());
   constexpr ULONG flags =
       GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
   // Whole records, so the list is aligned as the system lays it out.
@@ -50,7 +74,7 @@ int list_adapters(std::vector<adapter_candidate_t>& found) {
   for (int i = 0; i < kAdapterListTries && error == ERROR_BUFFER_OVERFLOW; ++i) {
     buffer.resize(bytes / sizeof(IP_ADAPTER_ADDRESSES) + 1);
     bytes = static_cast<ULONG>(buffer.size() * sizeof(IP_ADAPTER_ADDRESSES));
-    error = GetAdaptersAddresses(AF_INET, flags, nullptr, buffer.data(), &bytes);
+    error = helper.adapters(AF_UNSPEC, flags, nullptr, buffer.data(), &bytes);
   }
   // No adapter with IPv4 at all is an empty list, not a failure.
   if (error == ERROR_NO_DATA) return 0;
@@ -67,7 +91,7 @@ int list_adapters(std::vector<adapter_candidate_t>& found) {
       if (!u->Address.lpSockaddr || u->Address.lpSockaddr->sa_family != AF_INET) continue;
       const auto* addr = reinterpret_cast<const sockaddr_in*>(u->Address.lpSockaddr);
       ULONG mask = 0;
-      ConvertLengthToIpv4Mask(u->OnLinkPrefixLength, &mask);
+      helper.mask(u->OnLinkPrefixLength, &mask);
       in_addr mask_addr{};
       mask_addr.s_addr = mask;
       c.addrs.emplace_back(ipv4_text(addr->sin_addr), ipv4_text(mask_addr));

@@ -73,10 +73,11 @@ std::wstring wide_text(const char* utf8) {
   return text;
 }
 
-// By full path, with the library's own folder searched for what it loads in turn (Npcap's
-// wpcap.dll needs the Packet.dll beside it).
+// By full path; what it loads in turn comes from its own folder (Npcap's wpcap.dll needs the
+// Packet.dll beside it) or System32, never from the program's or the working folder.
 void* open_library_file(const char* path) {
-  return LoadLibraryExW(wide_text(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  return LoadLibraryExW(wide_text(path).c_str(), nullptr,
+                        LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 void* open_system_library() {
@@ -89,7 +90,9 @@ void* open_system_library() {
   if (length == 0 || length >= MAX_PATH) return nullptr;
   for (const wchar_t* file : {L"\\Npcap\\wpcap.dll", L"\\wpcap.dll"}) {
     const std::wstring path = std::wstring(system, length) + file;
-    if (HMODULE m = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) return m;
+    if (HMODULE m = LoadLibraryExW(path.c_str(), nullptr,
+                                   LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32))
+      return m;
   }
   return nullptr;
 }

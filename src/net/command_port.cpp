@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/system.h"
 #include "net/byte_view.h"
 #include "net/sockets.h"
 
@@ -94,13 +95,11 @@ std::uint32_t send_file_command(const char* address,
   socket_handle conn(connect_to_host(address, port, timeout_ms));
   if (!conn.valid()) return 0;
 
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = open_file(path, "rb");
   if (!file) return 0;
-  long size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  const std::uint64_t size = regular_file_size(file).value_or(0);
   // The whole request must stay within the 32-bit length field.
-  if (size <= 0 || size > 0x7FFFFFFFL - kCmdHeaderSize - kFileCommandBlockSize ||
-      std::fseek(file, 0, SEEK_SET) != 0) {
+  if (size == 0 || size > 0x7FFFFFFFULL - kCmdHeaderSize - kFileCommandBlockSize) {
     std::fclose(file);
     return 0;
   }

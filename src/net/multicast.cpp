@@ -28,7 +28,7 @@ ip_mreq group_request(const char* local_ip) {
 }
 
 void grow_receive_buffer(socket_fd sock) {
-#ifdef SO_RCVBUFFORCE
+#ifndef _WIN32
   // The forced variant passes net.core.rmem_max where the process may; else take what the
   // limit allows.
   if (set_int_option(sock, SOL_SOCKET, SO_RCVBUFFORCE, kMcReceiveBuffer)) return;
@@ -66,7 +66,7 @@ socket_fd open_member_socket(const char* ip, std::uint32_t bind_addr, bool group
                last_socket_error());
     return close_fail(sock);
   }
-#ifdef IP_MULTICAST_ALL
+#ifndef _WIN32
   if (group_socket) set_int_option(sock, IPPROTO_IP, IP_MULTICAST_ALL, 0);
 #endif
   sockaddr_in local{};
@@ -103,9 +103,15 @@ bool open_mc_socket(const char* local_ip, mc_socket_t& out) {
     const int why = last_socket_error();
     log_printf("[%s]setsockopt IPPROTO_UDP UDP_NOCHECKSUM, iRet=%d  LastError=%d\r\n", local_ip, -1,
                why);
-    // A stack without the switch (Wine's has none) sends the datagrams with checksums, which
-    // every receiver takes; any other refusal ends the exchange.
-    if (why != ENOPROTOOPT && why != EINVAL) {
+#ifdef _WIN32
+    // Wine's stack has no such switch (it refuses the option as invalid) and sends the
+    // datagrams with checksums, which every receiver takes; any other refusal ends the
+    // exchange, as it always does on Linux.
+    const bool without_switch = why == ENOPROTOOPT || why == EINVAL;
+#else
+    const bool without_switch = false;
+#endif
+    if (!without_switch) {
       close_socket(sock);
       return false;
     }

@@ -19,10 +19,11 @@ namespace {
 // Not in every SDK's headers; the value is the system's.
 constexpr DWORD kUdpConnReset = _WSAIOW(IOC_VENDOR, 12);
 
-bool library_started() {
-  static const bool started = [] {
+// 0, or WSAStartup's error.
+int library_started() {
+  static const int started = [] {
     WSADATA data{};
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    return WSAStartup(MAKEWORD(2, 2), &data);
   }();
   return started;
 }
@@ -109,7 +110,10 @@ int select_sockets(pollfd* fds, unsigned count, int timeout_ms) {
 }  // namespace
 
 socket_fd open_socket(int type) {
-  if (!library_started()) return kNoSocket;
+  if (const int failed = library_started(); failed != 0) {
+    errno = socket_errno_of(failed);
+    return kNoSocket;
+  }
   const socket_fd sock = socket(AF_INET, type, 0);
   if (sock == kNoSocket) {
     last_socket_error();

@@ -65,7 +65,13 @@ socket_fd open_bound_socket(int type, std::uint16_t& port, int backlog) {
   const socket_fd sock = open_socket(sock_type);
   if (sock == kNoSocket) return kNoSocket;
 
+#ifdef _WIN32
+  // Windows' SO_REUSEADDR would let the bind take a port another socket holds; this refuses
+  // it, as Linux does.
+  if (!set_int_option(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, 1)) return close_and_fail(sock);
+#else
   if (!set_int_option(sock, SOL_SOCKET, SO_REUSEADDR, 1)) return close_and_fail(sock);
+#endif
   const sockaddr_in local = ipv4_address(htonl(INADDR_ANY), port);
   if (bind(sock, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
     return close_and_fail(sock);
@@ -128,6 +134,8 @@ socket_fd connect_with_timeout(std::uint32_t addr, std::uint16_t port, int timeo
     if (getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&pending), &len) == 0) {
       if (pending == 0) return sock;
       errno = socket_errno_of(pending);
+    } else {
+      last_socket_error();
     }
   } else if (ready == 0) {
     errno = ETIMEDOUT;

@@ -27,7 +27,8 @@ class socket_handle {
 inline constexpr int kSockStream = 1;
 inline constexpr int kSockDatagram = 2;
 
-// Socket bound to INADDR_ANY:port with SO_REUSEADDR; port 0 writes the chosen port back.
+// Socket bound to INADDR_ANY:port with SO_REUSEADDR (Windows: SO_EXCLUSIVEADDRUSE, so a port
+// another socket holds is refused there too); port 0 writes the chosen port back.
 // Stream sockets listen with the backlog. Stays blocking.
 socket_fd open_bound_socket(int type, std::uint16_t& port, int backlog);
 // Accepted socket in non-blocking mode. Addresses in network order; either may be null.

@@ -143,6 +143,11 @@ void apply_line_settings(DCB& dcb, const line_settings_t& line) {
   dcb.Parity = static_cast<BYTE>(line.parity);
   dcb.StopBits = line.stop_bits == 2 ? TWOSTOPBITS : ONESTOPBIT;
   dcb.fBinary = TRUE;  // the only mode Windows has
+  // Whatever another program left: no read may end at a line error, no byte be dropped or
+  // replaced.
+  dcb.fAbortOnError = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fErrorChar = FALSE;
   dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
   dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
   dcb.fDsrSensitivity = FALSE;

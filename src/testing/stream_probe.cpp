@@ -230,10 +230,14 @@ void stream_probe::run() {
     }
 
     // Teardown. Shutting the receiving side wakes receivers that wait for data at once;
-    // nothing goes to the camera for it.
+    // nothing goes to the camera for it. Windows resets a connection whose receiving side
+    // is shut while data still arrives, so the TEARDOWN below would never reach the camera:
+    // there the receivers end at their next wait's time-out (at most a second).
     rx.running = 0;
+#ifndef _WIN32
     for (const socket_fd s : {control_socket, rtp_socket, push_listener})
       if (s != kNoSocket) shutdown(s, kShutReceive);
+#endif
     if (push.joinable()) push.join();
     if (media.joinable()) media.join();
     if (!session_id.empty()) send_request({.method = rtsp_method_t::teardown});

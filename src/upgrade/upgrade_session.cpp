@@ -236,10 +236,9 @@ int run_bootstrap_patch(upgrade_task_t& task, const session_timing_t& timing) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(open_file(ansi_string(path), "rb"),
                                                        &std::fclose);
   if (!file) return show(task, kTextOpenFileFailed), 0;
-  std::fseek(file.get(), 0, SEEK_END);
-  const long size = std::ftell(file.get());
-  std::fseek(file.get(), 0, SEEK_SET);
-  if (size <= 0) return show(task, kTextFileEmpty), 0;
+  // 64-bit on every system: Windows' long would read a patch past 2 GiB as empty.
+  const std::uint64_t size = regular_file_size(file.get()).value_or(0);
+  if (size == 0) return show(task, kTextFileEmpty), 0;
   std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size)]);
   if (!bytes) return show(task, kTextNoMemory), 0;
   if (std::fread(bytes.get(), 1, static_cast<std::size_t>(size), file.get()) !=

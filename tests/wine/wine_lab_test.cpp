@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -103,12 +104,15 @@ struct cli_run_t {
 };
 
 // A Windows station in the lab: a WINEPREFIX of its own (hard links to the build's prefix,
-// with the files Wine rewrites copied), whose wineserver runs in the workstation namespace.
+// beside it on the same file system, with what Wine writes copied), whose wineserver runs in
+// the workstation namespace.
 class wine_station {
  public:
-  wine_station(const Lab& lab, std::string dir) : lab_(lab), dir_(std::move(dir)) {
-    prefix_ = dir_ + "/wine";
+  wine_station(const Lab& lab, std::string dir)
+      : lab_(lab), dir_(std::move(dir)), prefix_(MARDO_WINE_STATIONS "/" + lab.lab_id()) {
     std::error_code ec;
+    fs::remove_all(prefix_, ec);
+    fs::create_directories(fs::path(prefix_).parent_path(), ec);
     fs::copy(MARDO_WINE_TEMPLATE, prefix_,
              fs::copy_options::recursive | fs::copy_options::create_hard_links |
                  fs::copy_options::copy_symlinks,
@@ -117,11 +121,15 @@ class wine_station {
       why_not_ = "cannot copy the WINEPREFIX: " + ec.message();
       return;
     }
-    // Files Wine writes again: copies, so the build's prefix never changes through a link.
-    for (const char* reg : {"system.reg", "user.reg", "userdef.reg", "wineserver"}) {
-      const fs::path file = fs::path(prefix_) / reg;
-      fs::remove(file, ec);
-      fs::copy_file(fs::path(MARDO_WINE_TEMPLATE) / reg, file, ec);
+    // What Wine writes again or appends to (the registry, the server's folder name, the
+    // user's folders with the event log): copies, so the build's prefix never changes
+    // through a link.
+    for (const char* name :
+         {"system.reg", "user.reg", "userdef.reg", "wineserver", "drive_c/users"}) {
+      const fs::path file = fs::path(prefix_) / name;
+      fs::remove_all(file, ec);
+      fs::copy(fs::path(MARDO_WINE_TEMPLATE) / name, file,
+               fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
     }
     server_ = spawn({"ip", "netns", "exec", lab_.ws_netns(), "env", "WINEPREFIX=" + prefix_,
                      "WINEDEBUG=-all", "wineserver", "--foreground", "--persistent"},
@@ -139,8 +147,17 @@ class wine_station {
       why_not_ = "wineserver made no socket: " + read_text(dir_ + "/wineserver.err");
       return;
     }
+    // The folder the server works in is named for the prefix's device and inode; only that
+    // one is removed at the end.
+    struct stat st {};
+    ::stat(prefix_.c_str(), &st);
+    char own_name[64];
+    std::snprintf(own_name, sizeof own_name, "server-%llx-%llx",
+                  static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
     std::error_code cwd_error;
-    server_dir_ = fs::read_symlink("/proc/" + std::to_string(server_) + "/cwd", cwd_error);
+    const fs::path cwd = fs::read_symlink("/proc/" + std::to_string(server_) + "/cwd", cwd_error);
+    if (cwd.filename() == own_name) server_dir_ = cwd;
     ok_ = server_in_namespace();
     if (!ok_) why_not_ = "wineserver is not in " + lab_.ws_netns() + ": nothing is sent";
   }
@@ -150,10 +167,12 @@ class wine_station {
       const pid_t killer = spawn({"env", "WINEPREFIX=" + prefix_, "wineserver", "-k"},
                                  dir_ + "/kill.out", dir_ + "/kill.err");
       if (killer > 0) wait_exit(killer, 10000);
-      if (!wait_exit(server_, 10000)) kill(server_, SIGKILL);
+      wait_exit(server_, 10000);
       std::error_code ec;
       if (!server_dir_.empty()) fs::remove_all(server_dir_, ec);
     }
+    std::error_code ec;
+    fs::remove_all(prefix_, ec);
   }
   wine_station(const wine_station&) = delete;
   wine_station& operator=(const wine_station&) = delete;
@@ -245,12 +264,14 @@ class WineLab : public ::testing::Test {
 };
 
 // Camera 0 answers the search over multicast only, camera 1 over raw frames only, camera 2
-// over both: the list has each once, found by the path it answers on.
+// over multicast only with its answer sent to the group: the list has each once.
 TEST_F(WineLab, SearchFindsCamerasOverMulticastAndRawFrames) {
   mardo::lab::lab_config_t cfg;
   cfg.cameras.resize(3);
   cfg.cameras[0].raw_search = false;
   cfg.cameras[1].extra_json = R"("mc_search":false)";
+  cfg.cameras[2].raw_search = false;
+  cfg.cameras[2].extra_json = R"("mc_reply_to":"group")";
   Lab lab(cfg);
   LAB_REQUIRE(lab);
   mardo::test::temp_dir dir;
@@ -259,12 +280,12 @@ TEST_F(WineLab, SearchFindsCamerasOverMulticastAndRawFrames) {
 
   const cli_run_t run = station.run("search --json");
   ASSERT_EQ(run.status, 0) << run.err;
-  std::set<std::string> macs;
+  std::multiset<std::string> macs;
   for (const std::string& line : run.lines) {
     if (!row_mac(line).empty()) macs.insert(row_mac(line));
     EXPECT_EQ(member(line, "capture"), "true") << line;
   }
-  std::set<std::string> expected;
+  std::multiset<std::string> expected;
   for (int n = 0; n < 3; ++n) {
     const auto m = lab.camera_mac(n);
     char text[18];
@@ -285,11 +306,13 @@ TEST_F(WineLab, SearchFindsCamerasOverMulticastAndRawFrames) {
 }
 
 // One command upgrades a camera over the upgrade service and an older one by TFTP; each
-// stores exactly the bytes of its image.
+// stores exactly the bytes of its image. A third camera refuses the package: its line is a
+// failure and the command's status says so.
 TEST_F(WineLab, UpgradeSendsEveryCameraItsImageByteForByte) {
   using mardo::test::pattern;
   mardo::lab::lab_config_t cfg;
-  cfg.cameras.resize(2);
+  cfg.cameras.resize(3);
+  cfg.cameras[2].extra_json = R"("svc_header_error":1)";
   // An older camera, TFTP only, whose version names the sensor and region its image is for.
   cfg.cameras[1].extra_json = R"("svc":false)";
   cfg.cameras[1].version = "V5.PANASONIC_MN34220_SUBLVDS_1080P_30FPS_DLA, flash : 24, alpu : 802E";
@@ -307,7 +330,16 @@ TEST_F(WineLab, UpgradeSendsEveryCameraItsImageByteForByte) {
 
   const cli_run_t run =
       station.run("upgrade --package " + windows_path(dir.file("pkg.bin")) + " --all");
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 1) << run.err;
+  // The last line of each camera is its verdict.
+  std::map<std::string, std::string> verdict;
+  for (const std::string& line : run.lines)
+    if (line.size() > 17 && line[2] == '-') verdict[line.substr(0, 17)] = line;
+  EXPECT_NE(verdict["02-00-01-00-00-00"].find("升级成功"), std::string::npos);
+  EXPECT_NE(verdict["02-00-01-00-00-01"].find("升级成功"), std::string::npos);
+  EXPECT_EQ(verdict["02-00-01-00-00-02"].find("升级成功"), std::string::npos)
+      << verdict["02-00-01-00-00-02"];
+  EXPECT_FALSE(verdict["02-00-01-00-00-02"].empty());
   const auto events = lab.events();
   const auto crc_of = [](const std::vector<std::uint8_t>& bytes) {
     const std::uint32_t crc = mardo::package_crc32(bytes);

@@ -76,7 +76,7 @@ void add_power_verb(CLI::App& app, int& status) {
   verb->add_option("--seconds", o->seconds, "how long the test runs (default: until Ctrl+C)")
       ->check(CLI::PositiveNumber);
 #ifdef _WIN32
-  constexpr const char* kStops = "Ctrl+C (or Ctrl+Break, or closing the console)";
+  constexpr const char* kStops = "Ctrl+C (or Ctrl+Break)";
 #else
   constexpr const char* kStops = "Ctrl+C (or SIGTERM)";
 #endif

@@ -26,7 +26,8 @@ BOOL WINAPI on_console_event(DWORD type) {
     case CTRL_CLOSE_EVENT:
     case CTRL_SHUTDOWN_EVENT:
       // The process ends when the handler returns, or when the system stops waiting for it
-      // (about 5 s): until then the verb gives the cameras their file back and reports.
+      // (about 5 s): until then the verb gives the cameras their file back, as far as it gets.
+      // Best effort only, which is why the help names Ctrl+C alone.
       SetEvent(stop_event());
       Sleep(INFINITE);
       return TRUE;
