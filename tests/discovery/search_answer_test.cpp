@@ -1,10 +1,11 @@
 #include "discovery/search_answer.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
+
+#include "net/socket_api.h"
 
 namespace mardo {
 namespace {

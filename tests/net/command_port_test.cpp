@@ -49,7 +49,7 @@ TEST(CommandPort, ReplyBodyIsTakenOnlyWhenItsHeaderCanBeTrusted) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     std::vector<std::uint8_t> request;
-    script_server peer({[&](int fd) {
+    script_server peer({[&](socket_fd fd) {
       request = read_exactly(fd, kCmdHeaderSize + 3);
       auto reply = cmd_header(row.length, row.code, 0);
       for (int i = 0; i < row.body_sent; ++i) reply.push_back(static_cast<std::uint8_t>(i));
@@ -80,7 +80,7 @@ TEST(CommandPort, StatusComesOnlyFromAHeaderOnlyReplyWithTheExpectedCode) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    script_server peer({[&](int fd) {
+    script_server peer({[&](socket_fd fd) {
       read_exactly(fd, kCmdHeaderSize);
       auto reply = cmd_header(row.length, row.code, 7);
       reply.resize(reply.size() + static_cast<std::size_t>(row.body_sent));
@@ -91,7 +91,7 @@ TEST(CommandPort, StatusComesOnlyFromAHeaderOnlyReplyWithTheExpectedCode) {
               static_cast<std::uint32_t>(row.expected));
   }
   std::uint16_t closed = 0;
-  ::close(open_bound_socket(kSockStream, closed, 1));
+  close_socket(open_bound_socket(kSockStream, closed, 1));
   EXPECT_EQ(send_command_for_status("127.0.0.1", kTimeoutMs, {}, kCmdPrepareTransfer,
                                     kCmdPrepareTransferReply, closed),
             0u);
@@ -118,7 +118,7 @@ TEST(CommandPort, FileGoesOutAfterItsBlockAndAnEmptyFileSendsNothing) {
     std::array<std::uint8_t, kFileCommandBlockSize> block{};
     for (int i = 0; i < kFileCommandBlockSize; ++i) block[i] = static_cast<std::uint8_t>(255 - i);
     std::vector<std::uint8_t> request;
-    script_server peer({[&](int fd) {
+    script_server peer({[&](socket_fd fd) {
       request = read_all(fd);
       if (!request.empty()) send_bytes(fd, cmd_header(32, 0, 9));
     }});

@@ -4,14 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <array>
+#include <chrono>
 #include <cstring>
-#include <vector>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/byte_view.h"
 #include "net/script_server.h"
@@ -45,7 +43,7 @@ struct Fragment {
 };
 
 // Reads request fragments until the last one of the series.
-std::vector<Fragment> read_request(int fd) {
+std::vector<Fragment> read_request(socket_fd fd) {
   std::vector<Fragment> got;
   for (;;) {
     const auto head = read_exactly(fd, kSvcHeaderSize);
@@ -121,16 +119,16 @@ TEST(ServicePort, AnswersAreReadWholeHoweverTheCameraCutsItsWrites) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     for (const bool header_answer : {false, true}) {
-      int fds[2];
-      ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+      testing::tcp_pair pair;
+      ASSERT_TRUE(pair.connected());
       std::thread camera([&] {
         for (const bytes& w : row.writes) {
-          send_bytes(fds[1], w);
-          usleep(20 * 1000);
+          send_bytes(pair.peer(), w);
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        ::shutdown(fds[1], SHUT_WR);
+        pair.close_peer();
       });
-      service_reader reader(fds[0]);
+      service_reader reader(pair.own());
       if (header_answer) {
         const std::optional<service_answer_t> got = receive_header_answer(reader);
         EXPECT_EQ(got.has_value(), row.header_answer != nullptr);
@@ -145,8 +143,6 @@ TEST(ServicePort, AnswersAreReadWholeHoweverTheCameraCutsItsWrites) {
         EXPECT_TRUE(reader.broken());
       }
       camera.join();
-      ::close(fds[0]);
-      ::close(fds[1]);
     }
   }
 }
@@ -154,15 +150,15 @@ TEST(ServicePort, AnswersAreReadWholeHoweverTheCameraCutsItsWrites) {
 TEST(ServicePort, JsonGoesOutIn992ByteFragmentsMarkedByPosition) {
   std::string json(2000, 'x');
   std::vector<Fragment> sent;
-  script_server peer({[&](int fd) {
+  script_server peer({[&](socket_fd fd) {
     sent = read_request(fd);
     send_bytes(fd, reply_fragment(kSvcOnly, 0, "{}"));
   }});
-  const int fd = connect_to_host("127.0.0.1", peer.port(), 1000);
-  ASSERT_GE(fd, 0);
+  const socket_fd fd = connect_to_host("127.0.0.1", peer.port(), 1000);
+  ASSERT_NE(fd, kNoSocket);
   std::string reply;
   EXPECT_EQ(send_json_request(fd, kSvcJsonCommand, json, 1, reply, 1000), 0);
-  ::close(fd);
+  close_socket(fd);
   peer.finish();
   ASSERT_EQ(sent.size(), 3u);
   const std::uint32_t positions[] = {kSvcFirst, kSvcMiddle, kSvcLast};
@@ -206,17 +202,17 @@ TEST(ServicePort, ReplyFragmentsAreJoinedInOrderAndABadOneEndsTheExchange) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    script_server peer({[&](int fd) {
+    script_server peer({[&](socket_fd fd) {
       read_request(fd);
       for (const auto& r : row.replies) send_bytes(fd, r);
     }});
-    const int fd = connect_to_host("127.0.0.1", peer.port(), 1000);
-    ASSERT_GE(fd, 0);
+    const socket_fd fd = connect_to_host("127.0.0.1", peer.port(), 1000);
+    ASSERT_NE(fd, kNoSocket);
     std::string reply;
     EXPECT_EQ(send_json_request(fd, kSvcJsonCommand, std::string_view("{}"), 1, reply, 300),
               row.expected);
     EXPECT_EQ(reply, row.text);
-    ::close(fd);
+    close_socket(fd);
   }
 }
 
@@ -272,15 +268,16 @@ TEST(ServicePort, DeviceParamQueryFallsBackToTheUpgradeHeaderHandshake) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     std::vector<Fragment> header_messages;
-    script_server peer({[&](int fd) {
+    script_server peer({[&](socket_fd fd) {
                           read_request(fd);
                           for (const auto& r : row.first) send_bytes(fd, r);
                         },
-                        [&](int fd) {
+                        [&](socket_fd fd) {
                           header_messages = read_request(fd);
                           for (const auto& r : row.second) {
                             send_bytes(fd, r);
-                            usleep(50 * 1000);  // arrives as a read of its own
+                            // arrives as a read of its own
+                            std::this_thread::sleep_for(std::chrono::milliseconds(50));
                           }
                         }});
     std::array<std::uint8_t, kDeviceParamBlockSize> block{};

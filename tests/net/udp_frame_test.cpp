@@ -2,12 +2,12 @@
 // beyond what was captured or what the headers state.
 #include "net/udp_frame.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "net/byte_view.h"
+#include "net/socket_api.h"
 
 namespace mardo {
 namespace {

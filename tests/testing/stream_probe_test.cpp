@@ -2,10 +2,6 @@
 // against a scripted loopback server.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -232,8 +228,8 @@ bytes_t interleaved(std::uint8_t channel, const bytes_t& packet) {
 }
 
 TEST(InterleavedStep, SkipsAnswersRtcpOversizedFramesAndGarbage) {
-  int pair[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  testing::tcp_pair pair;
+  ASSERT_TRUE(pair.connected());
   const bytes_t first = rtp(1, 96, {0x41, 1, 2, 3}), second = rtp(2, 96, {0x41, 4, 5});
   bytes_t stream = interleaved(0, first);
   const std::string answer = "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: abc\r\n\r\n";
@@ -241,13 +237,13 @@ TEST(InterleavedStep, SkipsAnswersRtcpOversizedFramesAndGarbage) {
   for (const bytes_t& f : {interleaved(1, bytes_t(28, 0x80)),
                            interleaved(0, rtp(9, 96, bytes_t(5000, 0x41))), interleaved(0, second)})
     stream.insert(stream.end(), f.begin(), f.end());
-  ASSERT_EQ(send_all(pair[1], stream.data(), static_cast<int>(stream.size()), 1000),
+  ASSERT_EQ(send_all(pair.peer(), stream.data(), static_cast<int>(stream.size()), 1000),
             static_cast<int>(stream.size()));
   receive_state s;
   collector got;
   s.sink = got.sink();
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kMediaBuffer]);
-  for (int i = 0; i < 5; ++i) receive_interleaved_step(pair[0], buffer.get(), s);
+  for (int i = 0; i < 5; ++i) receive_interleaved_step(pair.own(), buffer.get(), s);
   ASSERT_EQ(got.got.size(), 2u);
   EXPECT_EQ(got.got[0].data, bytes_t({0x41, 1, 2, 3}));
   EXPECT_EQ(got.got[1].data, bytes_t({0x41, 4, 5}));
@@ -255,12 +251,11 @@ TEST(InterleavedStep, SkipsAnswersRtcpOversizedFramesAndGarbage) {
 
   // Bytes that are no frame go as a whole; the peer's close counts as failed receives.
   const bytes_t garbage = {'x', 'y', 'z', 'w', '$', 0, 0, 4, 1, 2, 3, 4};
-  send_all(pair[1], garbage.data(), static_cast<int>(garbage.size()), 1000);
-  ::close(pair[1]);
-  for (int i = 0; i < 5; ++i) receive_interleaved_step(pair[0], buffer.get(), s);
+  send_all(pair.peer(), garbage.data(), static_cast<int>(garbage.size()), 1000);
+  pair.close_peer();
+  for (int i = 0; i < 5; ++i) receive_interleaved_step(pair.own(), buffer.get(), s);
   EXPECT_EQ(got.got.size(), 2u);
   EXPECT_EQ(s.failures.load(), 4);
-  ::close(pair[0]);
 }
 
 struct event_log_t {
@@ -281,7 +276,7 @@ struct event_log_t {
   }
 };
 
-std::string read_request(int fd) {
+std::string read_request(socket_fd fd) {
   std::string text;
   char c;
   while (text.size() < 4096 && !text.ends_with("\r\n\r\n") && recv_exact(fd, &c, 1, 3000) == 1)
@@ -289,7 +284,7 @@ std::string read_request(int fd) {
   return text;
 }
 
-void answer(int fd, const std::string& text) {
+void answer(socket_fd fd, const std::string& text) {
   send_all(fd, text.data(), static_cast<int>(text.size()), 1000);
 }
 
@@ -298,7 +293,7 @@ void answer(int fd, const std::string& text) {
 TEST(StreamProbe, PlaysAgainstAScriptedCameraAndStopsWithoutAnEndedEvent) {
   std::vector<std::string> requests;
   std::atomic<bool> done{false};
-  testing::script_server server({[&](int fd) {
+  testing::script_server server({[&](socket_fd fd) {
     requests.push_back(read_request(fd));
     answer(fd, "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 12\r\n\r\nv=0\r\nm=video\r\n");
     requests.push_back(read_request(fd));
@@ -309,7 +304,7 @@ TEST(StreamProbe, PlaysAgainstAScriptedCameraAndStopsWithoutAnEndedEvent) {
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
     getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len);
-    const int push =
+    const socket_fd push =
         connect_to_host("127.0.0.1", static_cast<std::uint16_t>(ntohs(peer.sin_port) + 2), 1000);
     const bytes_t message = {0, 98, 0, 1, 0, 0, 0, 7, 3, 0, 0, 0, 'a', 'b', 'c'};
     send_all(push, message.data(), static_cast<int>(message.size()), 1000);
@@ -319,7 +314,7 @@ TEST(StreamProbe, PlaysAgainstAScriptedCameraAndStopsWithoutAnEndedEvent) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     requests.push_back(read_request(fd));
-    if (push >= 0) ::close(push);
+    close_socket(push);
   }});
   event_log_t log;
   stream_probe* probe =

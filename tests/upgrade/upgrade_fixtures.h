@@ -1,12 +1,11 @@
 #pragma once
 // Packages and archives made by the tests: full packages laid out byte by byte, and zip
-// archives made by the real `zip` command in a temporary folder.
+// archives written by libzip in a temporary folder (no system has to have a `zip` command).
 #include <gtest/gtest.h>
+#include <zip.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -85,6 +84,14 @@ inline std::uint8_t* entry_place(bytes_t& package, std::size_t i) {
   return package.data() + kEntryTableOffset + kEntrySize * i;
 }
 
+enum class zip_method { deflate, store };
+
+// Names are UTF-8, as the tool and libzip take them; a path made from a std::string would be
+// read in the ANSI code page on Windows.
+inline std::filesystem::path utf8_path(std::string_view text) {
+  return std::u8string(text.begin(), text.end());
+}
+
 // A temporary folder, removed with everything in it.
 class temp_dir {
  public:
@@ -100,7 +107,7 @@ class temp_dir {
   std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
 
   void write(std::string_view name, const bytes_t& data) const {
-    const std::filesystem::path at = file(name);
+    const std::filesystem::path at = utf8_path(file(name));
     std::filesystem::create_directories(at.parent_path());
     std::ofstream out(at, std::ios::binary);
     out.write(reinterpret_cast<const char*>(data.data()),
@@ -109,30 +116,54 @@ class temp_dir {
   }
 
   bytes_t read(std::string_view name) const {
-    std::ifstream in(file(name), std::ios::binary);
+    std::ifstream in(utf8_path(file(name)), std::ios::binary);
     return bytes_t(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
-  // Runs `zip` in the folder: the members in this order, with -P password when one is given.
-  // extra carries further options ("-0" to store, "-r" for folders).
+  // An archive of the folder's files: the members in this order, each under its name in the
+  // folder; a name ending in '/' is a folder entry. With a password every member is encrypted
+  // the traditional PKWARE way, as `zip -P` does. Deflated members that would not shrink are
+  // stored, as `zip` does.
   bool zip(std::string_view archive, const std::vector<std::string>& members,
-           std::string_view password = {}, std::string_view extra = {}) const {
-    std::string cmd = "cd '" + path_ + "' && zip -q -X ";
-    if (!extra.empty()) cmd += std::string(extra) + " ";
-    if (!password.empty()) cmd += "-P '" + std::string(password) + "' ";
-    cmd += "'" + std::string(archive) + "'";
-    for (const std::string& m : members) cmd += " '" + m + "'";
-    cmd += " >/dev/null";
-    const int rc = std::system(cmd.c_str());
-    EXPECT_EQ(rc, 0) << cmd;
-    return rc == 0;
+           std::string_view password = {}, zip_method method = zip_method::deflate) const {
+    int error = 0;
+    zip_t* out = zip_open(file(archive).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (out == nullptr) {
+      ADD_FAILURE() << "libzip cannot create " << archive << ": error " << error;
+      return false;
+    }
+    const std::string secret(password);
+    for (const std::string& m : members) {
+      zip_int64_t at = -1;
+      if (m.ends_with('/')) {
+        at = zip_dir_add(out, m.c_str(), ZIP_FL_ENC_UTF_8);
+      } else if (zip_source_t* data = zip_source_file(out, file(m).c_str(), 0, 0)) {
+        at = zip_file_add(out, m.c_str(), data, ZIP_FL_ENC_UTF_8);
+        if (at < 0) zip_source_free(data);
+      }
+      const auto k = static_cast<zip_uint64_t>(at);
+      if (at < 0 ||
+          (method == zip_method::store && zip_set_file_compression(out, k, ZIP_CM_STORE, 0) != 0) ||
+          (!secret.empty() &&
+           zip_file_set_encryption(out, k, ZIP_EM_TRAD_PKWARE, secret.c_str()) != 0)) {
+        ADD_FAILURE() << "libzip cannot add " << m << ": " << zip_strerror(out);
+        zip_discard(out);
+        return false;
+      }
+    }
+    if (zip_close(out) != 0) {
+      ADD_FAILURE() << "libzip cannot write " << archive << ": " << zip_strerror(out);
+      zip_discard(out);
+      return false;
+    }
+    return true;
   }
 
  private:
   std::string path_;
 };
 
-// Where a member's fields live in an archive made by `zip`: its central directory record and
+// Where a member's fields live in an archive made by zip(): its central directory record and
 // its local header.
 struct zip_member_at {
   std::size_t central = 0;

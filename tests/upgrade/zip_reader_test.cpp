@@ -113,7 +113,7 @@ TEST(ZipReader, PasswordMembersAreReadWithTheStoredPassword) {
 TEST(ZipReader, StoredMembersWithThePasswordAreReadToo) {
   temp_dir dir;
   dir.write("img.bin", pattern(700, 5));
-  ASSERT_TRUE(dir.zip("p.zip", {"img.bin"}, kZipPassword, "-0"));
+  ASSERT_TRUE(dir.zip("p.zip", {"img.bin"}, kZipPassword, test::zip_method::store));
   zip_package_t archive;
   ASSERT_EQ(open_zip_package(dir.file("p.zip"), archive), "");
   EXPECT_TRUE(archive.slots.at(0).complete());
@@ -142,7 +142,7 @@ TEST(ZipReader, WrongPasswordKeepsTheCountOfTheFirstRead) {
 TEST(ZipReader, DirectoryEntriesAreSkipped) {
   temp_dir dir;
   dir.write("images/fw.bin", pattern(100));
-  ASSERT_TRUE(dir.zip("p.zip", {"images"}, {}, "-r"));
+  ASSERT_TRUE(dir.zip("p.zip", {"images/", "images/fw.bin"}));
   zip_package_t archive;
   ASSERT_EQ(open_zip_package(dir.file("p.zip"), archive), "");
   ASSERT_EQ(archive.slots.size(), 2u);
@@ -185,7 +185,7 @@ TEST(ZipReader, OnlyTheFirst255MembersAreLookedAt) {
   EXPECT_EQ(archive.full_slot, -1);  // the package in member 256 is not reached
 }
 
-// A member whose declared sizes are rewritten to `declared` after `zip` made it.
+// A member whose declared sizes are rewritten to `declared` after zip() made it.
 void declare_size(const temp_dir& dir, const std::string& archive, const std::string& member,
                   std::uint32_t declared) {
   bytes_t zip = dir.read(archive);
@@ -229,7 +229,7 @@ TEST(ZipReader, MemberShorterThanDeclaredIsAFailedRead) {
 TEST(ZipReader, DamagedMemberIsAFailedRead) {
   temp_dir dir;
   dir.write("d.bin", pattern(1000));
-  ASSERT_TRUE(dir.zip("p.zip", {"d.bin"}, {}, "-0"));
+  ASSERT_TRUE(dir.zip("p.zip", {"d.bin"}, {}, test::zip_method::store));
   bytes_t zip = dir.read("p.zip");
   const auto at = test::find_member(zip, "d.bin");
   ASSERT_TRUE(at.found);
