@@ -163,7 +163,11 @@ stage_done
 trap 'WINEPREFIX=$build/wine wineserver -k 2>/dev/null || true' EXIT
 # A server left by an interrupted run, or by a developer's test discovery, is ended first.
 wineserver -k 2>/dev/null || true
-wineserver --persistent=60
+wineserver --persistent
+# Wine's background services start with the first program and keep its standard output
+# and error open while the server lives: that first program writes to a file, so no test
+# program's pipe (test discovery, ctest) is ever held open by them.
+wine cmd.exe /c exit >"$build/wine-services.log" 2>&1
 
 stage "build build/windows: mardo-cli.exe and the unit tests"
 cmake --build --preset windows -j 2

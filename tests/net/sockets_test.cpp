@@ -170,8 +170,12 @@ TEST(BoundSocket, OnlyStreamSocketsListenAndBothStayBlocking) {
   ASSERT_NE(datagram.get(), kNoSocket);
   EXPECT_EQ(socket_option(stream.get(), SO_ACCEPTCONN), 1);
   EXPECT_EQ(socket_option(datagram.get(), SO_ACCEPTCONN), 0);
+#ifdef _WIN32
+  // Windows' SO_REUSEADDR would let another socket take the port; the exclusive bind is
+  // what refuses that there.
+  EXPECT_EQ(socket_option(stream.get(), SO_EXCLUSIVEADDRUSE), 1);
+#else
   EXPECT_EQ(socket_option(stream.get(), SO_REUSEADDR), 1);
-#ifndef _WIN32
   EXPECT_FALSE(is_non_blocking(stream.get()));
   EXPECT_FALSE(is_non_blocking(datagram.get()));
 #endif
