@@ -45,7 +45,8 @@ int recv_exact(socket_fd sock, void* buffer, int length, int timeout_ms);
 // 1..capacity bytes, 0 time-out, -2 peer closed, -1 error.
 int recv_some(socket_fd sock, void* buffer, int capacity, int timeout_ms);
 // Bytes already waiting, copied without taking them and without waiting: 1..capacity, 0 none,
-// -2 peer closed, -1 error.
+// -2 peer closed, -1 error. On Windows "without waiting" needs a non-blocking socket, which
+// every connected socket of connect_with_timeout and accept_with_timeout is.
 int recv_peek(socket_fd sock, void* buffer, int capacity);
 // Bytes received, 0 time-out, -1 failed wait or receive, -2 zero bytes came.
 // The sender's address goes to `from` when it is not null.
