@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/system.h"
 #include "net/adapter_filter.h"
 #include "net/adapter_list.h"
 
@@ -21,16 +22,6 @@ constexpr const char* kCaptureDevicePrefix = "\\Device\\NPF_";
 constexpr ULONG kAdapterListStartBytes = 16 * 1024;
 // The list may grow between the call that sizes it and the one that fills it.
 constexpr int kAdapterListTries = 4;
-
-std::string utf8_text(const wchar_t* wide) {
-  if (!wide) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return {};
-  std::string text(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
-  text.resize(static_cast<std::size_t>(size - 1));
-  return text;
-}
 
 // IP Helper is opened from System32 at run time rather than imported: it is no KnownDLL,
 // so an imported iphlpapi.dll would be looked for beside the program first, where anyone who
@@ -82,7 +73,7 @@ int list_adapters(std::vector<adapter_candidate_t>& found) {
 
   for (const IP_ADAPTER_ADDRESSES* a = buffer.data(); a; a = a->Next) {
     if (a->IfType != IF_TYPE_ETHERNET_CSMACD && a->IfType != IF_TYPE_IEEE80211) continue;
-    if (adapter_description_excluded(utf8_text(a->Description))) continue;
+    if (adapter_description_excluded(utf8_text(a->Description ? a->Description : L""))) continue;
     adapter_candidate_t c;
     c.name = std::string(kCaptureDevicePrefix) + a->AdapterName;
     std::memcpy(c.mac, a->PhysicalAddress,

@@ -2,6 +2,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "core/system.h"
 #else
 #include <dlfcn.h>
 #include <poll.h>
@@ -64,14 +66,6 @@ std::mutex& load_mutex() {
 // What differs between the platforms: finding and opening the library, and what a read
 // without a frame waits on.
 #ifdef _WIN32
-
-std::wstring wide_text(const char* utf8) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-  if (size <= 0) return {};
-  std::wstring text(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text.data(), size);
-  return text;
-}
 
 // By full path; what it loads in turn comes from its own folder (Npcap's wpcap.dll needs the
 // Packet.dll beside it) or System32, never from the program's or the working folder.

@@ -27,6 +27,8 @@
 
 namespace {
 
+using mardo::lab::json_member;
+
 struct cli_run_t {
   std::vector<std::string> lines;
   int status = -1;
@@ -64,14 +66,6 @@ cli_run_t run_cli(const mardo::lab::Lab& lab, const std::string& args, std::stri
   return run;
 }
 
-std::string member(const std::string& json_line, const char* name) {
-  std::unique_ptr<cJSON, void (*)(cJSON*)> o(cJSON_Parse(json_line.c_str()), cJSON_Delete);
-  const cJSON* item = o ? cJSON_GetObjectItem(o.get(), name) : nullptr;
-  if (cJSON_IsString(item)) return item->valuestring;
-  if (cJSON_IsBool(item)) return cJSON_IsTrue(item) ? "true" : "false";
-  return {};
-}
-
 TEST(CliLab, UpgradeExitsZeroOnlyWhenEveryChosenCameraSucceeded) {
   mardo::lab::lab_config_t cfg;
   cfg.cameras.resize(3);
@@ -91,7 +85,8 @@ TEST(CliLab, UpgradeExitsZeroOnlyWhenEveryChosenCameraSucceeded) {
   EXPECT_EQ(good.status, 0);
   std::vector<std::string> results;
   for (const auto& l : good.lines)
-    if (member(l, "event") == "result") results.push_back(member(l, "ip") + " " + member(l, "status"));
+    if (json_member(l, "event") == "result")
+      results.push_back(json_member(l, "ip") + " " + json_member(l, "status"));
   EXPECT_EQ(results, (std::vector<std::string>{"192.0.2.10 升级成功，相机即将重启！",
                                                "192.0.2.11 升级成功，相机即将重启！"}));
 
@@ -391,12 +386,13 @@ TEST(CliLab, WithoutRawCaptureEveryVerbWarnsOnceAndSearchJsonSaysSo) {
         << args << ": " << err;
     if (std::string(args) != "search --json") continue;
     ASSERT_EQ(run.lines.size(), 1u) << ::testing::PrintToString(run.lines);
-    EXPECT_EQ(member(run.lines[0], "capture"), "false");
-    EXPECT_NE(member(run.lines[0], "warning").find("cameras reached only by raw frames are not found"),
+    EXPECT_EQ(json_member(run.lines[0], "capture"), "false");
+    EXPECT_NE(json_member(run.lines[0], "warning")
+                  .find("cameras reached only by raw frames are not found"),
               std::string::npos)
         << run.lines[0];
   }
-  EXPECT_EQ(member(run_cli(lab, "search --json").lines.at(0), "capture"), "true");
+  EXPECT_EQ(json_member(run_cli(lab, "search --json").lines.at(0), "capture"), "true");
 }
 
 TEST(CliLab, MaintenanceFramesExportAndCsv) {

@@ -216,6 +216,14 @@ std::vector<std::string> lab_namespaces(const std::string& id) {
   return out;
 }
 
+std::string json_member(const std::string& json_line, const char* name) {
+  std::unique_ptr<cJSON, void (*)(cJSON*)> o(cJSON_Parse(json_line.c_str()), cJSON_Delete);
+  const cJSON* item = o ? cJSON_GetObjectItem(o.get(), name) : nullptr;
+  if (cJSON_IsString(item)) return item->valuestring;
+  if (cJSON_IsBool(item)) return cJSON_IsTrue(item) ? "true" : "false";
+  return {};
+}
+
 bool running_in_ci() {
   const char* ci = std::getenv("CI");
   if (!ci) return false;

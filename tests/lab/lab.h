@@ -181,6 +181,10 @@ std::string unique_lab_id(char prefix = 't');
 // Namespaces that carry lab `id`'s names ("<id>-..."), to check a lab is gone.
 std::vector<std::string> lab_namespaces(const std::string& id);
 
+// A member of a JSON line mardo-cli printed: a string's text, "true"/"false" for a boolean,
+// "" when the line or the member is not there.
+std::string json_member(const std::string& json_line, const char* name);
+
 // Whether the test run is a CI run (CI=true or CI=1): there a missing lab fails the test.
 bool running_in_ci();
 

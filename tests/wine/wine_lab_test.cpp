@@ -35,6 +35,8 @@ extern char** environ;
 
 namespace {
 
+using mardo::lab::json_member;
+
 namespace fs = std::filesystem;
 using mardo::lab::Lab;
 
@@ -230,14 +232,6 @@ class wine_station {
   std::string why_not_;
 };
 
-std::string member(const std::string& json_line, const char* name) {
-  std::unique_ptr<cJSON, void (*)(cJSON*)> o(cJSON_Parse(json_line.c_str()), cJSON_Delete);
-  const cJSON* item = o ? cJSON_GetObjectItem(o.get(), name) : nullptr;
-  if (cJSON_IsString(item)) return item->valuestring;
-  if (cJSON_IsBool(item)) return cJSON_IsTrue(item) ? "true" : "false";
-  return {};
-}
-
 // A row's MAC column, upper case with ":" as the lab writes MACs.
 std::string row_mac(const std::string& json_line) {
   std::unique_ptr<cJSON, void (*)(cJSON*)> o(cJSON_Parse(json_line.c_str()), cJSON_Delete);
@@ -283,7 +277,7 @@ TEST_F(WineLab, SearchFindsCamerasOverMulticastAndRawFrames) {
   std::multiset<std::string> macs;
   for (const std::string& line : run.lines) {
     if (!row_mac(line).empty()) macs.insert(row_mac(line));
-    EXPECT_EQ(member(line, "capture"), "true") << line;
+    EXPECT_EQ(json_member(line, "capture"), "true") << line;
   }
   std::multiset<std::string> expected;
   for (int n = 0; n < 3; ++n) {
